@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace vellomar {
+
+struct UpdateOptions {
+    std::uint32_t pid = 0;
+    std::u16string installer;
+    std::optional<std::u16string> launch;
+    std::optional<std::u16string> install_dir;
+    std::u16string version;
+};
+
+// The three ways a command line can make an update impossible, in the order they are checked.
+enum class OptionError { missing_pid, invalid_pid, missing_installer };
+
+std::optional<std::u16string> find_option_value(const std::vector<std::u16string>& arguments,
+                                                std::u16string_view name);
+
+// Optional '+', then one or more ASCII digits, at most 4294967295; nothing else.
+std::optional<std::uint32_t> parse_pid(std::u16string_view text);
+
+std::u16string strip_verbatim_prefix(std::u16string_view path);
+
+// The path without its last component, or nothing when there is no removable component.
+std::optional<std::u16string> parent_path(std::u16string_view path);
+
+std::variant<UpdateOptions, OptionError> build_options(const std::vector<std::u16string>& arguments);
+
+}  // namespace vellomar
