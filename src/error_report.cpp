@@ -1,0 +1,91 @@
+#include "error_report.h"
+
+#include <algorithm>
+#include <string>
+
+#include "messages.h"
+#include "platform/win32.h"
+#include "text.h"
+
+#include <winternl.h>
+
+// Declared by the driver kit rather than the SDK headers; exported by ntdll on every version.
+extern "C" NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
+                                      PIO_STATUS_BLOCK io_status, PVOID buffer, ULONG length,
+                                      PLARGE_INTEGER byte_offset, PULONG key);
+
+namespace vellomar {
+namespace {
+
+constexpr NTSTATUS status_pending = 0x00000103;
+
+enum class WriteOutcome { written, dropped };
+
+// A console with a legacy code page would show UTF-8 bytes as mojibake, so it gets UTF-16.
+WriteOutcome write_console(HANDLE console, std::u16string_view text) {
+    const std::wstring wide = to_wide(text);
+    size_t done = 0;
+    while (done < wide.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
+        if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
+            return WriteOutcome::dropped;
+        }
+        done += written;
+    }
+    return WriteOutcome::written;
+}
+
+// NtWriteFile rather than WriteFile: it copes with a handle opened for overlapped I/O as well.
+WriteOutcome write_bytes(HANDLE file, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        IO_STATUS_BLOCK io_status{};
+        const ULONG chunk = static_cast<ULONG>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        NTSTATUS status = NtWriteFile(file, nullptr, nullptr, nullptr, &io_status,
+                                      const_cast<char*>(bytes.data() + done), chunk, nullptr, nullptr);
+        if (status == status_pending) {
+            (void)WaitForSingleObject(file, INFINITE);
+            status = io_status.Status;
+        }
+        // Any failure ends the line: an invalid handle is the expected case of a GUI process
+        // without streams, and a pipe whose reader left cannot take the rest either.
+        if (!NT_SUCCESS(status) || io_status.Information == 0) {
+            (void)RtlNtStatusToDosError(status);
+            return WriteOutcome::dropped;
+        }
+        done += io_status.Information;
+    }
+    return WriteOutcome::written;
+}
+
+}  // namespace
+
+void show_error(std::u16string_view text) {
+    const std::wstring message = to_wide(text);
+    const std::wstring title = to_wide(caption);
+    (void)MessageBoxW(nullptr, message.c_str(), title.c_str(), MB_ICONERROR);
+}
+
+void exit_process(int code) {
+    ExitProcess(static_cast<UINT>(code));
+}
+
+void fail(std::u16string_view text, int code) {
+    show_error(text);
+    exit_process(code);
+}
+
+void report_silent_install_failure(const std::optional<std::u16string>& last_message) {
+    const HANDLE standard_error = GetStdHandle(STD_ERROR_HANDLE);
+    if (standard_error == nullptr || standard_error == INVALID_HANDLE_VALUE) return;
+    const std::string line = silent_install_failure_line(last_message);
+    DWORD mode = 0;
+    if (GetConsoleMode(standard_error, &mode) && GetConsoleOutputCP() != CP_UTF8) {
+        (void)write_console(standard_error, from_utf8(line));
+        return;
+    }
+    (void)write_bytes(standard_error, line);
+}
+
+}  // namespace vellomar

@@ -1,0 +1,226 @@
+#include "file_probes.h"
+
+#include <cstdint>
+
+#include "platform/handles.h"
+#include "platform/win32.h"
+#include "platform/win32_queries.h"
+#include "timing.h"
+
+namespace vellomar {
+
+namespace {
+
+constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+constexpr std::uint64_t unlock_limit_seconds = 15;
+constexpr std::uint32_t unlock_probe_pause_ms = 200;
+
+// Missing from older SDK headers (they gate FileDispositionInfoEx behind Windows 10 1809).
+constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+// FILE_DISPOSITION_FLAG_DELETE | _POSIX_SEMANTICS | _IGNORE_READONLY_ATTRIBUTE: the name goes at
+// once, even while others hold the file open, and a read-only file goes too.
+constexpr DWORD disposition_posix_delete_ignoring_readonly = 0x13;
+
+// What a probe through a handle gave: the facts, or nothing with the error of the open (0 when the
+// open worked and the attribute query failed).
+struct HandleProbe {
+    std::optional<FileFacts> facts;
+    DWORD open_error = ERROR_SUCCESS;
+};
+
+bool is_symbolic_link(const FileFacts& facts) {
+    return (facts.attributes & attribute_reparse_point) != 0 && facts.reparse_tag == reparse_tag_symlink;
+}
+
+std::optional<FileFacts> facts_of(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) {
+        return std::nullopt;
+    }
+    FileFacts facts;
+    facts.attributes = information.dwFileAttributes;
+    if ((facts.attributes & attribute_reparse_point) != 0) {
+        FILE_ATTRIBUTE_TAG_INFO tag{};
+        if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &tag, sizeof(tag))) {
+            return std::nullopt;
+        }
+        facts.reparse_tag = tag.ReparseTag;
+    }
+    return facts;
+}
+
+// Access 0 needs no rights on the object and meets no sharing conflict with ordinary opens;
+// backup semantics lets a directory be opened too.
+HandleProbe probe_through_handle(const std::wstring& path, DWORD extra_flags) {
+    const UniqueHandle file(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
+    if (!file.valid()) {
+        HandleProbe failed;
+        failed.open_error = GetLastError();
+        return failed;
+    }
+    HandleProbe probe;
+    probe.facts = facts_of(file.get());
+    return probe;
+}
+
+// The directory entry describes the name itself; for a symbolic link that says nothing about the
+// target the other probes follow, so such an entry counts as absence.
+std::optional<FileFacts> probe_directory_entry(const std::wstring& path) {
+    WIN32_FIND_DATAW entry{};
+    const UniqueFind find(
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+    if (!find.valid()) {
+        return std::nullopt;
+    }
+    FileFacts facts;
+    facts.attributes = entry.dwFileAttributes;
+    // The entry carries the reparse tag in dwReserved0.
+    if ((facts.attributes & attribute_reparse_point) != 0) {
+        facts.reparse_tag = entry.dwReserved0;
+    }
+    if (is_symbolic_link(facts)) {
+        return std::nullopt;
+    }
+    return facts;
+}
+
+// Removes a read-only attribute so the classic delete disposition is allowed; the original
+// attributes are returned to restore them if the delete is refused after all.
+std::optional<DWORD> clear_read_only(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return std::nullopt;
+    }
+    const DWORD original = basic.FileAttributes;
+    FILE_BASIC_INFO changed{};  // zero times: leave them as they are
+    changed.FileAttributes = original & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (changed.FileAttributes == 0) {
+        changed.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // 0 would mean "unchanged"
+    }
+    if (!SetFileInformationByHandle(file, FileBasicInfo, &changed, sizeof(changed))) {
+        return std::nullopt;
+    }
+    return original;
+}
+
+// For systems without the extended disposition (Windows before 10 1809, FAT volumes, Wine): clear
+// the read-only attribute, then mark the file for deletion when its last handle closes.
+void delete_by_handle_classic(const std::wstring& path) {
+    const UniqueHandle file(CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) {
+        return;
+    }
+    const std::optional<DWORD> original_attributes = clear_read_only(file.get());
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    if (SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition)) ||
+        !original_attributes) {
+        return;
+    }
+    FILE_BASIC_INFO restored{};
+    restored.FileAttributes = *original_attributes;
+    (void)SetFileInformationByHandle(file.get(), FileBasicInfo, &restored, sizeof(restored));
+}
+
+// The error of the open or of the disposition request, or ERROR_SUCCESS once the name is gone.
+// The open asks for DELETE alone, the least an ACL must grant for this; only the classic way, which
+// has to clear the read-only attribute, needs FILE_WRITE_ATTRIBUTES as well and opens anew.
+[[nodiscard]] DWORD delete_by_handle_posix(const std::wstring& path) {
+    const UniqueHandle file(
+        CreateFileW(path.c_str(), DELETE, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) {
+        return GetLastError();
+    }
+    // FILE_DISPOSITION_INFO_EX is a single DWORD of flags.
+    DWORD flags = disposition_posix_delete_ignoring_readonly;
+    if (!SetFileInformationByHandle(file.get(), file_disposition_info_ex, &flags, sizeof(flags))) {
+        return GetLastError();
+    }
+    return ERROR_SUCCESS;
+}
+
+// How systems without the extended disposition refuse it.
+bool is_unsupported_request(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+}
+
+}  // namespace
+
+std::wstring file_system_path(std::u16string_view path) {
+    if (!needs_absolute_path(path)) {
+        return to_wide(path);
+    }
+    // Should the system refuse to resolve the path, the call it was meant for fails on its own.
+    const std::optional<std::u16string> absolute = full_path_name(path);
+    if (!absolute) {
+        return to_wide(path);
+    }
+    return to_wide(with_verbatim_prefix(*absolute));
+}
+
+// Links are followed. When the object itself cannot be opened (locked system files, denied
+// attribute access) its directory entry stands in; when the last link cannot be followed (a
+// reparse point the system cannot resolve), the link itself does, unless it is a symbolic link.
+std::optional<FileFacts> probe_existing(std::u16string_view path) {
+    const std::wstring os_path = file_system_path(path);
+    const HandleProbe followed = probe_through_handle(os_path, 0);
+    switch (followed.open_error) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+        return probe_directory_entry(os_path);
+    case ERROR_CANT_ACCESS_FILE: {
+        const HandleProbe unfollowed = probe_through_handle(os_path, FILE_FLAG_OPEN_REPARSE_POINT);
+        if (!unfollowed.facts || is_symbolic_link(*unfollowed.facts)) {
+            return std::nullopt;
+        }
+        return unfollowed.facts;
+    }
+    default:
+        return followed.facts;
+    }
+}
+
+bool path_exists(std::u16string_view path) {
+    return probe_existing(path).has_value();
+}
+
+bool is_existing_regular_file(std::u16string_view path) {
+    const std::optional<FileFacts> facts = probe_existing(path);
+    return facts && is_regular_file(*facts);
+}
+
+// Only an existing object is waited for. The limit counts whole seconds and is tested before
+// every probe, so at least one probe always happens.
+void wait_for_file_unlock(std::u16string_view path) {
+    if (!path_exists(path)) {
+        return;
+    }
+    const std::wstring os_path = file_system_path(path);
+    const std::uint64_t start = monotonic_ms();
+    while ((monotonic_ms() - start) / 1000 < unlock_limit_seconds) {
+        const UniqueHandle file(CreateFileW(os_path.c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        if (file.valid()) {
+            return;
+        }
+        pause_ms(unlock_probe_pause_ms);
+    }
+}
+
+// A read-only file makes DeleteFileW fail with access denied; deleting through a handle can
+// override that. The handle is opened on the name itself, so a link goes and its target stays.
+void delete_package(std::u16string_view path) {
+    const std::wstring os_path = file_system_path(path);
+    if (DeleteFileW(os_path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) {
+        return;
+    }
+    if (is_unsupported_request(delete_by_handle_posix(os_path))) {
+        delete_by_handle_classic(os_path);
+    }
+}
+
+}  // namespace vellomar

@@ -1,0 +1,80 @@
+// The real helper under Wine: what a caller sees for bad or odd command lines.
+#include <gtest/gtest.h>
+
+#include "probe_support.h"
+
+namespace {
+
+const wchar_t* const missing_pid = L"更新助手参数无效（缺少进程号）";
+const wchar_t* const invalid_pid = L"更新助手参数无效（进程号）";
+const wchar_t* const missing_installer = L"更新助手参数无效（缺少安装包）";
+
+std::wstring helper_path() { return probe::own_directory() + L"vellomar-update.exe"; }
+
+probe::RunResult run_helper(const std::wstring& tail) {
+    return probe::run_exact(helper_path(), L"\"" + helper_path() + L"\"" + tail);
+}
+
+void expect_one_error_box(const probe::RunResult& result, const std::wstring& text, DWORD exit_code) {
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exit_code, exit_code);
+    ASSERT_EQ(result.boxes.size(), 1u);
+    EXPECT_EQ(result.boxes[0].caption, probe::helper_caption);
+    EXPECT_EQ(result.boxes[0].text, text);
+    EXPECT_TRUE(result.boxes[0].error_icon);
+    EXPECT_EQ(result.standard_error, "");
+}
+
+struct BadOptionsCase {
+    const wchar_t* tail;
+    const wchar_t* message;
+};
+
+class BadOptions : public testing::TestWithParam<BadOptionsCase> {};
+
+TEST_P(BadOptions, ShowExactlyOneBoxAndExitWithTwo) {
+    expect_one_error_box(run_helper(GetParam().tail), GetParam().message, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealHelper, BadOptions,
+    testing::Values(BadOptionsCase{L"", missing_pid},
+                    BadOptionsCase{L" --pid -1 --installer x", invalid_pid},
+                    BadOptionsCase{L" --pid 7", missing_installer},
+                    BadOptionsCase{L" --installer x.exe --pid", missing_pid},
+                    BadOptionsCase{L" --PID 5 --installer x", missing_pid},
+                    BadOptionsCase{L" --pid 4294967296 --installer x", invalid_pid},
+                    BadOptionsCase{L" --pid \"\" --installer x", invalid_pid},
+                    BadOptionsCase{L" --pid \" 5\" --installer x", invalid_pid},
+                    BadOptionsCase{L" --pid 5\xD800 --installer x", invalid_pid},
+                    BadOptionsCase{L" --pid 0x10 --installer x", invalid_pid},
+                    BadOptionsCase{L" --pid --installer x", invalid_pid}));
+
+// Accepted options meet the missing package only after the wait for the application (2 s for an
+// id that cannot be opened) and the 800 ms settling pause.
+TEST(RealHelper, MissingPackageIsReportedWithItsPathAfterTheWaits) {
+    const probe::RunResult result = run_helper(L" --pid +0042000 --installer \"C:\\no such\\setup.exe\"");
+    expect_one_error_box(result, L"安装包不存在: C:\\no such\\setup.exe", 1);
+    EXPECT_GE(result.elapsed_ms, 2700u);
+    EXPECT_LT(result.elapsed_ms, 20000u);
+}
+
+TEST(RealHelper, UnpairedSurrogateInAPathIsShownAsReplacementCharacter) {
+    const probe::RunResult result = run_helper(L" --pid 0 --installer C:\\x\xDC00y.exe");
+    expect_one_error_box(result, L"安装包不存在: C:\\x\xFFFDy.exe", 1);
+}
+
+TEST(RealHelper, VerbatimPrefixOfTheInstallerIsRemovedBeforeItIsShown) {
+    const probe::RunResult result = run_helper(L" --pid 0 --installer \\\\?\\C:\\missing\\setup.exe");
+    expect_one_error_box(result, L"安装包不存在: C:\\missing\\setup.exe", 1);
+}
+
+TEST(RealHelper, WithoutStandardHandlesBoxesAndExitCodesAreUnchanged) {
+    probe::RunOptions options;
+    options.give_standard_error = false;
+    const probe::RunResult result =
+        probe::run_exact(helper_path(), L"\"" + helper_path() + L"\" --pid 7", options);
+    expect_one_error_box(result, missing_installer, 2);
+}
+
+}  // namespace

@@ -1,6 +1,7 @@
 #pragma once
 // What a caller hands to the process launcher, its failure value, and the launcher's text rules
 // that need no system call (argument quoting, the batch-script command line, PATH splitting).
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,5 +42,61 @@ inline constexpr std::u16string_view batch_path_message =
 
 inline LaunchError os_error(std::uint32_t code) { return {LaunchErrorKind::os, code, {}}; }
 inline LaunchError fixed_error(LaunchErrorKind kind, std::u16string_view message) { return {kind, 0, message}; }
+
+// ---- Command lines. The texts carry no terminating NUL; the wide copy made for the call adds it.
+
+// Appends one argument: verbatim as it stands, ordinary quoted and escaped for the C runtime's splitter.
+[[nodiscard]] std::optional<LaunchError> append_argument(std::u16string& command_line,
+                                                         const ArgumentEntry& argument);
+// `"program"` followed by the arguments, each after one space.
+[[nodiscard]] std::variant<std::u16string, LaunchError> build_command_line(
+    std::u16string_view program, const std::vector<ArgumentEntry>& arguments);
+// The command line that runs a batch script through cmd.exe.
+[[nodiscard]] std::variant<std::u16string, LaunchError> build_script_command_line(
+    std::u16string_view script_path, const std::vector<ArgumentEntry>& arguments);
+// ".bat" or ".cmd" in any letter case as the last four characters.
+bool has_batch_extension(std::u16string_view path);
+
+// ---- Program names and the search for a bare name.
+
+enum class ProgramForm { no_file_name, path, bare_name };
+ProgramForm program_form(std::u16string_view program);
+// ".exe" in any letter case as the last four characters.
+bool has_exe_suffix(std::u16string_view path);
+// The name looked for in each search directory: ".exe" appended when the name has no "." at all.
+std::u16string search_name(std::u16string_view bare_name);
+// The entries of a PATH value, in order.
+std::vector<std::u16string> split_search_path(std::u16string_view path_variable);
+// The candidate path for `name` in `directory`; nothing for a name that carries a drive.
+std::optional<std::u16string> join_search_directory(std::u16string_view directory, std::u16string_view name);
+
+// ---- Paths handed to the system.
+
+enum class OsPathRule {
+    keep,             // passed as it stands
+    unwrap_if_exact,  // the candidate is used when GetFullPathNameW returns it unchanged
+    make_absolute,    // replaced by its absolute form, prefixed when that is long
+};
+struct OsPathPlan {
+    OsPathRule rule = OsPathRule::keep;
+    std::u16string candidate;  // only for unwrap_if_exact
+};
+// How a program path (already free of NULs) becomes the path given to CreateProcessW.
+OsPathPlan plan_os_path(std::u16string_view path);
+// Absolute forms this long need the verbatim prefix.
+inline constexpr std::size_t long_path_length = 247;
+// The verbatim form of a long absolute path: C:\x -> \\?\C:\x, \\.\x -> \\?\x, \\srv\x -> \\?\UNC\srv\x.
+std::u16string long_path_form(std::u16string_view absolute_path);
+// For a working directory given as \\?\C:\x or \\?\UNC\srv\x: the plain form that replaces it when exact.
+std::optional<std::u16string> working_directory_candidate(std::u16string_view directory);
+
+// ---- Pieces of an OS error text.
+
+// The message when FormatMessageW failed with `format_error`.
+std::u16string format_failure_message(std::uint32_t code, std::uint32_t format_error);
+// The message made from what FormatMessageW returned.
+std::u16string system_message(std::u16string_view returned, std::uint32_t code);
+// `message (os error N)`, N the code as a signed decimal.
+std::u16string with_os_error_suffix(std::u16string_view message, std::uint32_t code);
 
 }  // namespace vellomar

@@ -1,0 +1,217 @@
+#include "probe_support.h"
+
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace probe {
+
+const wchar_t* const helper_caption = L"Vellomar\u66f4\u65b0";
+
+std::uint64_t now_ms() {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER counter{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<std::uint64_t>(counter.QuadPart / (frequency.QuadPart / 1000));
+}
+
+std::string to_utf8(std::wstring_view text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string out(static_cast<size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
+                        nullptr);
+    return out;
+}
+
+std::wstring from_utf8(std::string_view text) {
+    if (text.empty()) return {};
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(size), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
+    return out;
+}
+
+std::wstring own_directory() {
+    std::wstring path(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    path.resize(length);
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring make_temp_directory(std::wstring_view tag) {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, base);
+    static std::atomic<unsigned> counter{0};
+    for (;;) {
+        std::wstring path = std::wstring(base) + L"vellomar-" + std::wstring(tag) + L"-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+        if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    }
+}
+
+namespace {
+
+// Counts strongly red pixels in the icon's screen rectangle: the error icon is a red disc, the
+// other standard icons are yellow or blue.
+bool shows_error_icon(HWND box) {
+    HWND icon = GetDlgItem(box, 0x14);
+    if (icon == nullptr) icon = GetDlgItem(box, 0x440);
+    if (icon == nullptr) return false;
+    RECT rect{};
+    GetWindowRect(icon, &rect);
+    const int width = rect.right - rect.left;
+    const int height = rect.bottom - rect.top;
+    if (width <= 0 || height <= 0) return false;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    GdiFlush();
+    int red = 0;
+    const auto* pixels = static_cast<const std::uint8_t*>(bits);
+    for (int i = 0; pixels != nullptr && i < width * height; ++i) {
+        const std::uint8_t b = pixels[4 * i], g = pixels[4 * i + 1], r = pixels[4 * i + 2];
+        if (r > 160 && g < 100 && b < 100) ++red;
+    }
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return red > 50;
+}
+
+MessageBoxRecord read_box(HWND box) {
+    MessageBoxRecord record;
+    wchar_t buffer[4096];
+    const int caption_length = GetWindowTextW(box, buffer, 4096);
+    record.caption.assign(buffer, static_cast<size_t>(caption_length > 0 ? caption_length : 0));
+    const UINT text_length = GetDlgItemTextW(box, 0xFFFF, buffer, 4096);
+    record.text.assign(buffer, text_length);
+    record.error_icon = shows_error_icon(box);
+    return record;
+}
+
+}  // namespace
+
+struct BoxWatch {
+    DWORD pid = 0;
+    std::wstring caption;
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::vector<MessageBoxRecord> records;
+    std::thread thread;
+};
+
+BoxWatch* start_box_watch(DWORD pid, const std::wstring& caption) {
+    auto* watch = new BoxWatch;
+    watch->pid = pid;
+    watch->caption = caption;
+    watch->thread = std::thread([watch] {
+        std::set<HWND> seen;
+        // One last sweep after the stop request catches a box that appeared just before it.
+        for (bool last = false; !last;) {
+            last = watch->stop.load();
+            for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", watch->caption.c_str()); box != nullptr;
+                 box = FindWindowExW(nullptr, box, L"#32770", watch->caption.c_str())) {
+                DWORD owner = 0;
+                GetWindowThreadProcessId(box, &owner);
+                if ((watch->pid != 0 && owner != watch->pid) || seen.count(box) != 0) continue;
+                if (!IsWindowVisible(box)) continue;
+                Sleep(150);  // let the box paint before its icon is read
+                seen.insert(box);
+                MessageBoxRecord record = read_box(box);
+                const std::lock_guard<std::mutex> guard(watch->lock);
+                watch->records.push_back(std::move(record));
+                PostMessageW(box, WM_COMMAND, IDOK, 0);
+            }
+            if (!last) Sleep(20);
+        }
+    });
+    return watch;
+}
+
+std::vector<MessageBoxRecord> take_box_records(BoxWatch* watch) {
+    const std::lock_guard<std::mutex> guard(watch->lock);
+    return std::move(watch->records);
+}
+
+std::vector<MessageBoxRecord> stop_box_watch(BoxWatch* watch) {
+    watch->stop = true;
+    watch->thread.join();
+    std::vector<MessageBoxRecord> records = std::move(watch->records);
+    delete watch;
+    return records;
+}
+
+RunResult run_exact(const std::wstring& application, const std::wstring& command_line, const RunOptions& options) {
+    RunResult result;
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE read_end = nullptr;
+    HANDLE write_end = nullptr;
+    CreatePipe(&read_end, &write_end, &inheritable, 1 << 20);
+    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+    HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     &inheritable, OPEN_EXISTING, 0, nullptr);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    if (options.give_standard_error) {
+        startup.hStdInput = null_device;
+        startup.hStdOutput = null_device;
+        startup.hStdError = write_end;
+    }
+    PROCESS_INFORMATION process{};
+    std::wstring buffer = command_line;
+    buffer.push_back(L'\0');
+    const std::uint64_t start = now_ms();
+    const BOOL created = CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, TRUE,
+                                        CREATE_UNICODE_ENVIRONMENT, nullptr,
+                                        options.current_directory.empty() ? nullptr : options.current_directory.c_str(),
+                                        &startup, &process);
+    result.start_error = created ? 0 : GetLastError();
+    CloseHandle(write_end);
+    CloseHandle(null_device);
+    if (created) {
+        result.started = true;
+        BoxWatch* watch = start_box_watch(process.dwProcessId, helper_caption);
+        if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
+            result.timed_out = true;
+            TerminateProcess(process.hProcess, 0xDEAD);
+            WaitForSingleObject(process.hProcess, INFINITE);
+        }
+        result.elapsed_ms = now_ms() - start;
+        result.boxes = stop_box_watch(watch);
+        GetExitCodeProcess(process.hProcess, &result.exit_code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        // Children of the helper may still hold the write end, so read what is there instead of
+        // waiting for end-of-file.
+        for (;;) {
+            DWORD available = 0;
+            if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+            std::string chunk(available, '\0');
+            DWORD read = 0;
+            if (!ReadFile(read_end, chunk.data(), available, &read, nullptr)) break;
+            result.standard_error.append(chunk.data(), read);
+        }
+    }
+    CloseHandle(read_end);
+    return result;
+}
+
+}  // namespace probe
