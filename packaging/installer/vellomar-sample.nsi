@@ -21,10 +21,10 @@ SetCompressor /SOLID lzma
   !error "Pass -DVERSION=x.y.z -DAPP_EXE=<sample-app.exe> -DOUTFILE=<setup.exe>"
 !endif
 
-; VersionMajor and VersionMinor of the uninstall entry, from "major.minor.patch".
-!searchparse /noerrors "${VERSION}." "" VERSION_MAJOR "." VERSION_MINOR "."
-!ifndef VERSION_MINOR
-  !define VERSION_MINOR 0
+; VersionMajor and VersionMinor of the uninstall entry, from "major.minor.patch" ("3" gives 3 and 0).
+!searchparse /noerrors "${VERSION}.." "" VERSION_MAJOR "." VERSION_MINOR "."
+!if "${VERSION_MINOR}" == ""
+  !define /redef VERSION_MINOR 0
 !endif
 
 !define PRODUCT "Vellomar Sample"

@@ -206,6 +206,9 @@ int find_argument(int argc, wchar_t* argv[], std::wstring_view name) {
 
 }  // namespace
 
+// MinGW's headers do not declare the wide entry point.
+int wmain(int argc, wchar_t* argv[]);
+
 int wmain(int argc, wchar_t* argv[]) {
     if (find_argument(argc, argv, L"--version") != 0) {
         return 0;

@@ -1,0 +1,319 @@
+#include "platform/launch_text.h"
+
+#include "text.h"
+
+namespace vellomar {
+
+namespace {
+
+bool is_separator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
+
+bool contains_nul(std::u16string_view text) { return text.find(u'\0') != std::u16string_view::npos; }
+
+bool starts_with(std::u16string_view text, std::u16string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
+
+char16_t ascii_lower(char16_t unit) {
+    return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
+}
+
+// The last characters of `text` equal `suffix` (given in lower case), ignoring ASCII letter case.
+bool ends_with_ignoring_case(std::u16string_view text, std::u16string_view suffix) {
+    if (text.size() < suffix.size()) {
+        return false;
+    }
+    const std::u16string_view tail = text.substr(text.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        if (ascii_lower(tail[i]) != suffix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+constexpr std::u16string_view verbatim_prefix = u"\\\\?\\";
+constexpr std::u16string_view nt_prefix = u"\\??\\";
+
+// Characters a batch-script argument may hold without being quoted: cmd.exe gives every other ASCII
+// character (and the C1 controls) a meaning or splits at it.
+bool needs_script_quoting(char16_t unit) {
+    if (unit >= 0x80) {
+        return unit <= 0x9F;
+    }
+    if ((unit >= u'a' && unit <= u'z') || (unit >= u'A' && unit <= u'Z') || (unit >= u'0' && unit <= u'9')) {
+        return false;
+    }
+    return std::u16string_view(u"#$*+-./:?@\\_").find(unit) == std::u16string_view::npos;
+}
+
+// Rules for one ordinary batch-script argument:
+// - CR or LF cannot be passed through cmd.exe at all; a NUL never.
+// - Quoted when empty, ending in `\`, or holding a character outside the safe set.
+// - `"` becomes `""` (after doubling the backslashes before it), so the quote never closes;
+//   `%` becomes `%%cd:~,%`, which cmd.exe expands back to `%` without expanding a variable.
+// - A final run of backslashes is doubled before the closing quote.
+// Example: `50%` -> `"50%%cd:~,%"`, `x"y` -> `"x""y"`.
+std::optional<LaunchError> append_script_argument(std::u16string& command_line, std::u16string_view text) {
+    if (text.find_first_of(u"\r\n") != std::u16string_view::npos) {
+        return fixed_error(LaunchErrorKind::invalid_input, batch_arguments_message);
+    }
+    if (contains_nul(text)) {
+        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+    }
+    bool quoted = text.empty() || text.back() == u'\\';
+    for (const char16_t unit : text) {
+        quoted = quoted || needs_script_quoting(unit);
+    }
+    if (quoted) {
+        command_line += u'"';
+    }
+    std::size_t backslashes = 0;
+    for (const char16_t unit : text) {
+        if (unit == u'\\') {
+            ++backslashes;
+        } else {
+            if (unit == u'"') {
+                command_line.append(backslashes, u'\\');
+                command_line += u'"';
+            } else if (unit == u'%') {
+                command_line += u"%%cd:~,";
+            }
+            backslashes = 0;
+        }
+        command_line += unit;
+    }
+    if (quoted) {
+        command_line.append(backslashes, u'\\');
+        command_line += u'"';
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+// Rules for one argument, the inverse of the C runtime's splitting:
+// - A verbatim entry is copied unchanged (only a NUL is refused).
+// - An ordinary entry is quoted when empty or holding a space or TAB; nothing else causes quoting.
+// - A run of n backslashes before `"` becomes 2n + 1 backslashes, the last escaping the quote;
+//   backslashes elsewhere stay single, except a final run inside quotes, which is doubled.
+// Examples: `a b` -> `"a b"`, `a"b` -> `a\"b`, `a\"b` -> `a\\\"b`, `x y\` -> `"x y\\"`.
+std::optional<LaunchError> append_argument(std::u16string& command_line, const ArgumentEntry& argument) {
+    const std::u16string_view text = argument.text;
+    if (contains_nul(text)) {
+        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+    }
+    if (argument.verbatim) {
+        command_line += text;
+        return std::nullopt;
+    }
+    const bool quoted = text.empty() || text.find_first_of(u" \t") != std::u16string_view::npos;
+    if (quoted) {
+        command_line += u'"';
+    }
+    std::size_t backslashes = 0;
+    for (const char16_t unit : text) {
+        if (unit == u'\\') {
+            ++backslashes;
+        } else {
+            if (unit == u'"') {
+                command_line.append(backslashes + 1, u'\\');
+            }
+            backslashes = 0;
+        }
+        command_line += unit;
+    }
+    if (quoted) {
+        command_line.append(backslashes, u'\\');
+        command_line += u'"';
+    }
+    return std::nullopt;
+}
+
+std::variant<std::u16string, LaunchError> build_command_line(std::u16string_view program,
+                                                             const std::vector<ArgumentEntry>& arguments) {
+    std::u16string command_line = u"\"";
+    command_line += program;
+    command_line += u'"';
+    for (const ArgumentEntry& argument : arguments) {
+        command_line += u' ';
+        if (auto error = append_argument(command_line, argument)) {
+            return *error;
+        }
+    }
+    return command_line;
+}
+
+// cmd.exe strips the outer quotes of a /c command that starts with a quote, so the whole command is
+// wrapped once more: `cmd.exe /e:ON /v:OFF /d /c ""C:\Tools\run.bat" /S "a b""`. Delayed expansion is
+// off so that `!` stays literal.
+std::variant<std::u16string, LaunchError> build_script_command_line(std::u16string_view script_path,
+                                                                    const std::vector<ArgumentEntry>& arguments) {
+    if (script_path.find(u'"') != std::u16string_view::npos || (!script_path.empty() && script_path.back() == u'\\')) {
+        return fixed_error(LaunchErrorKind::invalid_input, batch_path_message);
+    }
+    std::u16string command_line = u"cmd.exe /e:ON /v:OFF /d /c \"\"";
+    command_line += script_path;
+    command_line += u'"';
+    for (const ArgumentEntry& argument : arguments) {
+        command_line += u' ';
+        if (argument.verbatim) {
+            if (auto error = append_argument(command_line, argument)) {
+                return *error;
+            }
+        } else if (auto error = append_script_argument(command_line, argument.text)) {
+            return *error;
+        }
+    }
+    command_line += u'"';
+    return command_line;
+}
+
+bool has_batch_extension(std::u16string_view path) {
+    return ends_with_ignoring_case(path, u".bat") || ends_with_ignoring_case(path, u".cmd");
+}
+
+// `C:\dir\` and `` have no file name; a verbatim path ends only at `\`, as `/` is an ordinary
+// character there. Anything with a separator is a path, anything else a bare name to search for.
+ProgramForm program_form(std::u16string_view program) {
+    if (program.empty() || program.back() == u'\\' || (program.back() == u'/' && !starts_with(program, verbatim_prefix))) {
+        return ProgramForm::no_file_name;
+    }
+    return program.find_first_of(u"\\/") != std::u16string_view::npos ? ProgramForm::path : ProgramForm::bare_name;
+}
+
+bool has_exe_suffix(std::u16string_view path) { return ends_with_ignoring_case(path, u".exe"); }
+
+std::u16string search_name(std::u16string_view bare_name) {
+    std::u16string name(bare_name);
+    if (bare_name.find(u'.') == std::u16string_view::npos) {
+        name += u".exe";
+    }
+    return name;
+}
+
+// PATH rules: entries end at `;` outside double quotes; each `"` toggles the quoted state and is
+// dropped; empty entries are skipped. Example: `"C:\a;b";;D:\c` -> `C:\a;b`, `D:\c`.
+std::vector<std::u16string> split_search_path(std::u16string_view path_variable) {
+    std::vector<std::u16string> entries;
+    std::u16string entry;
+    bool quoted = false;
+    for (const char16_t unit : path_variable) {
+        if (unit == u'"') {
+            quoted = !quoted;
+        } else if (unit == u';' && !quoted) {
+            if (!entry.empty()) {
+                entries.push_back(entry);
+            }
+            entry.clear();
+        } else {
+            entry += unit;
+        }
+    }
+    if (!entry.empty()) {
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+// A `\` goes between directory and name unless the directory already ends with a separator (only
+// `\` in a verbatim directory). A bare drive `C:` is joined without one, naming that drive's
+// current directory as a relative entry names the current directory. A name with a drive of its
+// own (`C:tool`) cannot lie inside any directory, so it has no candidate.
+std::optional<std::u16string> join_search_directory(std::u16string_view directory, std::u16string_view name) {
+    if (name.size() >= 2 && name[1] == u':') {
+        return std::nullopt;
+    }
+    std::u16string candidate(directory);
+    const bool ends_with_separator =
+        !directory.empty() && (directory.back() == u'\\' || (directory.back() == u'/' && !is_verbatim_path(directory)));
+    const bool bare_drive = directory.size() == 2 && directory[1] == u':' && !is_separator(directory[0]);
+    if (!ends_with_separator && !bare_drive) {
+        candidate += u'\\';
+    }
+    candidate += name;
+    return candidate;
+}
+
+bool is_verbatim_path(std::u16string_view path) {
+    return starts_with(path, verbatim_prefix) || starts_with(path, nt_prefix);
+}
+
+// Program path rules (lengths without the NUL):
+// - 260 units or more: as it stands.
+// - `\\?\X:\...` and `\\?\UNC\...`: the plain form `X:\...` or `\\...` when the system would not
+//   change it, otherwise as it stands.
+// - Other verbatim paths (`\\?\`, `\??\`) and the empty path: as it stands.
+// - Below 247 units, `X:`, `X:\...`, `X:/...` and anything with two leading separators: as it stands.
+// - Anything else (relative, drive-relative, rooted, or 247-259 units): made absolute.
+OsPathPlan plan_os_path(std::u16string_view path) {
+    if (path.size() >= 260) {
+        return {};
+    }
+    if (starts_with(path, verbatim_prefix) && path.size() >= 7 && path[5] == u':' && path[6] == u'\\') {
+        return {OsPathRule::unwrap_if_exact, std::u16string(path.substr(4))};
+    }
+    if (starts_with(path, u"\\\\?\\UNC\\")) {
+        return {OsPathRule::unwrap_if_exact, u"\\\\" + std::u16string(path.substr(8))};
+    }
+    if (path.empty() || is_verbatim_path(path)) {
+        return {};
+    }
+    if (path.size() < long_path_length) {
+        const bool drive_alone = path.size() == 2 && !is_separator(path[0]) && path[1] == u':';
+        const bool drive_absolute =
+            path.size() >= 3 && !is_separator(path[0]) && path[1] == u':' && is_separator(path[2]);
+        const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
+        if (drive_alone || drive_absolute || two_separators) {
+            return {};
+        }
+    }
+    return {OsPathRule::make_absolute, {}};
+}
+
+std::u16string long_path_form(std::u16string_view absolute_path) {
+    if (is_verbatim_path(absolute_path)) {
+        return std::u16string(absolute_path);
+    }
+    if (starts_with(absolute_path, u"\\\\.\\")) {
+        return std::u16string(verbatim_prefix) + std::u16string(absolute_path.substr(4));
+    }
+    if (starts_with(absolute_path, u"\\\\")) {
+        return u"\\\\?\\UNC\\" + std::u16string(absolute_path.substr(2));
+    }
+    if (absolute_path.size() >= 3 && absolute_path[1] == u':' && absolute_path[2] == u'\\') {
+        return std::u16string(verbatim_prefix) + std::u16string(absolute_path);
+    }
+    return std::u16string(absolute_path);
+}
+
+// `\\?\UNC\srv\share` -> `\\srv\share` (the `C` of UNC becomes `\`); `\\?\C:\x` -> `C:\x`.
+std::optional<std::u16string> working_directory_candidate(std::u16string_view directory) {
+    if (starts_with(directory, u"\\\\?\\UNC")) {
+        return u"\\" + std::u16string(directory.substr(7));
+    }
+    if (starts_with(directory, verbatim_prefix)) {
+        return std::u16string(directory.substr(4));
+    }
+    return std::nullopt;
+}
+
+std::u16string format_failure_message(std::uint32_t code, std::uint32_t format_error) {
+    return u"OS Error " + decimal(static_cast<std::int32_t>(code)) + u" (FormatMessageW() returned error " +
+           decimal(static_cast<std::int32_t>(format_error)) + u")";
+}
+
+// Only the line ends and padding the system appends are trimmed; a final "." or vertical tab stays.
+std::u16string system_message(std::u16string_view returned, std::uint32_t code) {
+    if (!is_valid_utf16(returned)) {
+        return u"OS Error " + decimal(static_cast<std::int32_t>(code)) + u" (FormatMessageW() returned invalid UTF-16)";
+    }
+    const std::size_t end = returned.find_last_not_of(u" \t\n\f\r");
+    return std::u16string(returned.substr(0, end == std::u16string_view::npos ? 0 : end + 1));
+}
+
+std::u16string with_os_error_suffix(std::u16string_view message, std::uint32_t code) {
+    return std::u16string(message) + u" (os error " + decimal(static_cast<std::int32_t>(code)) + u")";
+}
+
+}  // namespace vellomar

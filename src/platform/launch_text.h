@@ -72,6 +72,9 @@ std::optional<std::u16string> join_search_directory(std::u16string_view director
 
 // ---- Paths handed to the system.
 
+// Starts with `\\?\` or `\??\`: the system takes such a path as it stands.
+bool is_verbatim_path(std::u16string_view path);
+
 enum class OsPathRule {
     keep,             // passed as it stands
     unwrap_if_exact,  // the candidate is used when GetFullPathNameW returns it unchanged

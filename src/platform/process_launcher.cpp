@@ -1,0 +1,313 @@
+#include "platform/process_launcher.h"
+
+#include <mutex>
+#include <vector>
+
+#include "platform/handles.h"
+#include "platform/win32.h"
+#include "platform/win32_queries.h"
+#include "text.h"
+
+namespace vellomar {
+
+namespace {
+
+template <typename T>
+using Result = std::variant<T, LaunchError>;
+
+// A started child: both handles belong to the launch that created it.
+struct Child {
+    UniqueHandle process;
+    UniqueHandle thread;
+};
+
+// Held while inheritable duplicates of the standard handles exist, so that a child started at the
+// same time by another thread cannot inherit them too.
+std::mutex launch_lock;
+
+bool contains_nul(std::u16string_view text) { return text.find(u'\0') != std::u16string_view::npos; }
+
+bool exists(const std::u16string& os_path) {
+    return GetFileAttributesW(to_wide(os_path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The path given to CreateProcessW for a program path. See plan_os_path for the rules; this adds
+// the NUL check and the GetFullPathNameW calls.
+Result<std::u16string> to_os_path(std::u16string_view path) {
+    if (contains_nul(path)) {
+        return fixed_error(LaunchErrorKind::invalid_input, nul_in_path_message);
+    }
+    const OsPathPlan plan = plan_os_path(path);
+    if (plan.rule == OsPathRule::keep) {
+        return std::u16string(path);
+    }
+    const std::u16string_view query = plan.rule == OsPathRule::unwrap_if_exact ? plan.candidate : path;
+    const std::optional<std::u16string> absolute = full_path_name(query);
+    if (!absolute) {
+        const DWORD error = GetLastError();
+        return os_error(error);
+    }
+    if (plan.rule == OsPathRule::unwrap_if_exact) {
+        return *absolute == plan.candidate ? plan.candidate : std::u16string(path);
+    }
+    return absolute->size() >= long_path_length ? long_path_form(*absolute) : *absolute;
+}
+
+// A path with a separator is used as given: with ".exe" appended when it lacks that suffix and the
+// longer name exists, otherwise as it stands, its existence left to CreateProcessW.
+Result<std::u16string> resolve_program_path(std::u16string_view program) {
+    if (!has_exe_suffix(program)) {
+        const Result<std::u16string> with_exe = to_os_path(std::u16string(program) + u".exe");
+        const std::u16string* converted = std::get_if<std::u16string>(&with_exe);
+        if (converted != nullptr && exists(*converted)) {
+            return *converted;
+        }
+    }
+    return to_os_path(program);
+}
+
+// The helper's own directory, with its final separator.
+std::optional<std::u16string> module_directory() {
+    std::optional<std::u16string> path = module_file_name();
+    if (!path) {
+        return std::nullopt;
+    }
+    const std::size_t separator = path->find_last_of(u"\\/");
+    if (separator == std::u16string::npos) {
+        return std::nullopt;
+    }
+    path->resize(separator + 1);
+    return path;
+}
+
+// A bare name is looked for in the helper's own directory, the system directory, the Windows
+// directory, then each PATH entry; the first existing object of that name wins, even a directory.
+// The current directory is never searched, so a file planted there cannot stand in for a program.
+Result<std::u16string> search_program(std::u16string_view program) {
+    if (contains_nul(program)) {
+        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+    }
+    std::vector<std::u16string> directories;
+    for (const std::optional<std::u16string>& fixed : {module_directory(), system_directory(), windows_directory()}) {
+        if (fixed && !fixed->empty()) {
+            directories.push_back(*fixed);
+        }
+    }
+    if (const std::optional<std::u16string> path_variable = environment_variable(u"PATH")) {
+        for (const std::u16string& entry : split_search_path(*path_variable)) {
+            directories.push_back(entry);
+        }
+    }
+    const std::u16string name = search_name(program);
+    for (const std::u16string& directory : directories) {
+        const std::optional<std::u16string> candidate = join_search_directory(directory, name);
+        if (!candidate) {
+            continue;
+        }
+        const Result<std::u16string> converted = to_os_path(*candidate);
+        const std::u16string* os_path = std::get_if<std::u16string>(&converted);
+        if (os_path != nullptr && exists(*os_path)) {
+            return *os_path;
+        }
+    }
+    return fixed_error(LaunchErrorKind::not_found, program_not_found_message);
+}
+
+Result<std::u16string> resolve_program(std::u16string_view program) {
+    const ProgramForm form = program_form(program);
+    if (form == ProgramForm::no_file_name) {
+        return fixed_error(LaunchErrorKind::invalid_input, no_file_name_message);
+    }
+    if (form == ProgramForm::path) {
+        return resolve_program_path(program);
+    }
+    return search_program(program);
+}
+
+// Judged on the absolute form, which drops what the system ignores anyway (`run.bat.` is run.bat).
+Result<bool> is_batch_script(const std::u16string& application) {
+    if (is_verbatim_path(application)) {
+        return has_batch_extension(application);
+    }
+    const std::optional<std::u16string> absolute = full_path_name(application);
+    if (!absolute) {
+        const DWORD error = GetLastError();
+        return os_error(error);
+    }
+    return has_batch_extension(*absolute);
+}
+
+// Present directories are passed as given and never made absolute. A `\\?\` form is replaced by its
+// plain form when the system would not change that, so the child sees an ordinary current directory.
+Result<std::optional<std::wstring>> child_directory(const std::optional<std::u16string>& directory) {
+    if (!directory) {
+        return std::optional<std::wstring>();
+    }
+    if (contains_nul(*directory)) {
+        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+    }
+    if (const std::optional<std::u16string> candidate = working_directory_candidate(*directory)) {
+        const std::optional<std::u16string> absolute = full_path_name(*candidate);
+        if (absolute && *absolute == *candidate) {
+            return std::optional<std::wstring>(to_wide(*candidate));
+        }
+    }
+    return std::optional<std::wstring>(to_wide(*directory));
+}
+
+// An inheritable duplicate of one of the helper's standard handles; empty when the helper has none.
+Result<UniqueHandle> inheritable_duplicate(DWORD which) {
+    const HANDLE original = GetStdHandle(which);
+    if (original == nullptr || original == INVALID_HANDLE_VALUE) {
+        return UniqueHandle();
+    }
+    HANDLE duplicate = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &duplicate, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        const DWORD error = GetLastError();
+        return os_error(error);
+    }
+    return UniqueHandle(duplicate);
+}
+
+Result<Child> create_child(const std::u16string& application, const std::u16string& command_line,
+                           const ChildProcessSpec& spec) {
+    const DWORD flags = spec.creation_flags | CREATE_UNICODE_ENVIRONMENT;
+    const Result<std::optional<std::wstring>> directory = child_directory(spec.working_directory);
+    if (const LaunchError* error = std::get_if<LaunchError>(&directory)) {
+        return *error;
+    }
+    const std::optional<std::wstring>& current_directory = std::get<std::optional<std::wstring>>(directory);
+    const std::wstring wide_application = to_wide(application);
+    std::wstring writable_command_line = to_wide(command_line);
+
+    // Declared before the duplicates, so every return closes them first and then unlocks.
+    const std::lock_guard<std::mutex> guard(launch_lock);
+    UniqueHandle std_handles[3];
+    const DWORD std_ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    for (int i = 0; i < 3; ++i) {
+        Result<UniqueHandle> duplicate = inheritable_duplicate(std_ids[i]);
+        if (const LaunchError* error = std::get_if<LaunchError>(&duplicate)) {
+            return *error;
+        }
+        std_handles[i] = std::move(std::get<UniqueHandle>(duplicate));
+    }
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (std_handles[0].valid() || std_handles[1].valid() || std_handles[2].valid()) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = std_handles[0].get();
+        startup.hStdOutput = std_handles[1].get();
+        startup.hStdError = std_handles[2].get();
+    }
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(wide_application.c_str(), writable_command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
+                        current_directory ? current_directory->c_str() : nullptr, &startup, &info)) {
+        const DWORD error = GetLastError();
+        return os_error(error);
+    }
+    return Child{UniqueHandle(info.hProcess), UniqueHandle(info.hThread)};
+}
+
+// The steps shared by both modes; nothing is started before create_child.
+Result<Child> start_child(const ChildProcessSpec& spec) {
+    const Result<std::u16string> resolved = resolve_program(spec.program);
+    if (const LaunchError* error = std::get_if<LaunchError>(&resolved)) {
+        return *error;
+    }
+    std::u16string application = std::get<std::u16string>(resolved);
+    const Result<bool> batch = is_batch_script(application);
+    if (const LaunchError* error = std::get_if<LaunchError>(&batch)) {
+        return *error;
+    }
+    Result<std::u16string> command_line = build_command_line(spec.program, spec.arguments);
+    if (std::get<bool>(batch)) {
+        // CreateProcessW cannot start a script itself; it runs through the system's own cmd.exe.
+        const std::optional<std::u16string> system = system_directory();
+        if (!system) {
+            const DWORD error = GetLastError();
+            return os_error(error);
+        }
+        command_line = build_script_command_line(application, spec.arguments);
+        application = *system + u"\\cmd.exe";
+    }
+    if (const LaunchError* error = std::get_if<LaunchError>(&command_line)) {
+        return *error;
+    }
+    return create_child(application, std::get<std::u16string>(command_line), spec);
+}
+
+// Process handle first, then the thread handle.
+void release(Child& child) {
+    child.process.reset();
+    child.thread.reset();
+}
+
+std::variant<std::int32_t, LaunchError> wait_for_exit_code(HANDLE process) {
+    if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
+        const DWORD error = GetLastError();
+        return os_error(error);
+    }
+    DWORD exit_code = 0;
+    if (!GetExitCodeProcess(process, &exit_code)) {
+        const DWORD error = GetLastError();
+        return os_error(error);
+    }
+    return static_cast<std::int32_t>(exit_code);
+}
+
+}  // namespace
+
+std::variant<std::int32_t, LaunchError> run_and_wait(const ChildProcessSpec& spec) {
+    Result<Child> started = start_child(spec);
+    if (const LaunchError* error = std::get_if<LaunchError>(&started)) {
+        return *error;
+    }
+    Child& child = std::get<Child>(started);
+    const std::variant<std::int32_t, LaunchError> outcome = wait_for_exit_code(child.process.get());
+    release(child);
+    return outcome;
+}
+
+std::optional<LaunchError> start_and_release(const ChildProcessSpec& spec) {
+    Result<Child> started = start_child(spec);
+    if (const LaunchError* error = std::get_if<LaunchError>(&started)) {
+        return *error;
+    }
+    release(std::get<Child>(started));
+    return std::nullopt;
+}
+
+// NT status codes carried as HRESULTs (bit 28 set) have their texts in ntdll's message table, not
+// in the system's.
+std::u16string os_error_text(std::uint32_t code) {
+    constexpr std::uint32_t nt_status_bit = 0x10000000;
+    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+    HMODULE module = nullptr;
+    std::uint32_t lookup_code = code;
+    if ((code & nt_status_bit) != 0) {
+        module = GetModuleHandleW(L"NTDLL.DLL");
+        if (module != nullptr) {
+            lookup_code &= ~nt_status_bit;
+            flags |= FORMAT_MESSAGE_FROM_HMODULE;
+        }
+    }
+    constexpr DWORD capacity = 2048;
+    wchar_t buffer[capacity];
+    const DWORD length = FormatMessageW(flags, module, lookup_code, 0, buffer, capacity, nullptr);
+    if (length == 0) {
+        const DWORD error = GetLastError();
+        return with_os_error_suffix(format_failure_message(lookup_code, error), code);
+    }
+    return with_os_error_suffix(system_message(from_wide(buffer, length), lookup_code), code);
+}
+
+std::u16string launch_error_text(const LaunchError& error) {
+    if (error.kind == LaunchErrorKind::os) {
+        return os_error_text(error.os_code);
+    }
+    return std::u16string(error.message);
+}
+
+}  // namespace vellomar

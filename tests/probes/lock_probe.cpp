@@ -1,0 +1,18 @@
+// lock_probe PATH MILLISECONDS: holds PATH open for reading with no sharing at all, as a running
+// program holds its executable, for the given time, then exits. Exit code 2 when the open fails.
+#include <cwchar>
+
+#include "platform/win32.h"
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        return 3;
+    }
+    const HANDLE file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 2;
+    }
+    Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
+    CloseHandle(file);
+    return 0;
+}
