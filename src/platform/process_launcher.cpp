@@ -6,7 +6,6 @@
 #include "platform/handles.h"
 #include "platform/win32.h"
 #include "platform/win32_queries.h"
-#include "text.h"
 
 namespace vellomar {
 
@@ -221,7 +220,7 @@ Result<Child> start_child(const ChildProcessSpec& spec) {
     if (const LaunchError* error = std::get_if<LaunchError>(&batch)) {
         return *error;
     }
-    Result<std::u16string> command_line = build_command_line(spec.program, spec.arguments);
+    Result<std::u16string> command_line = std::u16string();
     if (std::get<bool>(batch)) {
         // CreateProcessW cannot start a script itself; it runs through the system's own cmd.exe.
         const std::optional<std::u16string> system = system_directory();
@@ -231,6 +230,8 @@ Result<Child> start_child(const ChildProcessSpec& spec) {
         }
         command_line = build_script_command_line(application, spec.arguments);
         application = *system + u"\\cmd.exe";
+    } else {
+        command_line = build_command_line(spec.program, spec.arguments);
     }
     if (const LaunchError* error = std::get_if<LaunchError>(&command_line)) {
         return *error;
