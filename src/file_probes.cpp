@@ -193,12 +193,9 @@ bool is_existing_regular_file(std::u16string_view path) {
     return facts && is_regular_file(*facts);
 }
 
-// Only an existing object is waited for. The limit counts whole seconds and is tested before
-// every probe, so at least one probe always happens.
+// The limit counts whole seconds and is tested before every probe, so at least one probe always
+// happens. A failed open of any kind counts as still locked.
 void wait_for_file_unlock(std::u16string_view path) {
-    if (!path_exists(path)) {
-        return;
-    }
     const std::wstring os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
     while ((monotonic_ms() - start) / 1000 < unlock_limit_seconds) {

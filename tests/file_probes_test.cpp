@@ -1,0 +1,312 @@
+// The file probes on a real file system: plain, relative and over-long paths, a file held without
+// sharing by another process, the unlock wait, and package deletion.
+#include "file_probes.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/handles.h"
+#include "platform/win32.h"
+#include "probe_support.h"
+
+namespace vellomar {
+namespace {
+
+std::u16string u16(const std::wstring& text) {
+    return from_wide(text.c_str(), text.size());
+}
+
+bool exists_verbatim(const std::wstring& absolute) {
+    return GetFileAttributesW((L"\\\\?\\" + absolute).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void create_file(const std::wstring& absolute, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    const UniqueHandle file(CreateFileW((L"\\\\?\\" + absolute).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        attributes, nullptr));
+    ASSERT_TRUE(file.valid()) << "error " << GetLastError();
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file.get(), "MZ", 2, &written, nullptr));
+}
+
+// Removes a tree made by a test, read-only files and over-long paths included.
+void remove_tree(const std::wstring& absolute) {
+    const std::wstring verbatim = L"\\\\?\\" + absolute;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW((verbatim + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = absolute + L"\\" + name;
+            const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (directory && link) {
+                (void)RemoveDirectoryW((L"\\\\?\\" + child).c_str());  // the link, not what it points to
+            } else if (directory) {
+                remove_tree(child);
+            } else {
+                (void)SetFileAttributesW((L"\\\\?\\" + child).c_str(), FILE_ATTRIBUTE_NORMAL);
+                (void)DeleteFileW((L"\\\\?\\" + child).c_str());
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    (void)RemoveDirectoryW(verbatim.c_str());
+}
+
+// lock_probe holds a file open for reading with no sharing, as a running program holds its image.
+struct LockHolder {
+    UniqueHandle process;
+    std::uint64_t started_ms = 0;
+};
+
+LockHolder start_lock(const std::wstring& path, DWORD hold_ms) {
+    LockHolder holder;
+    const std::wstring program = probe::own_directory() + L"lock_probe.exe";
+    std::wstring command_line = L"\"" + program + L"\" \"" + path + L"\" " + std::to_wstring(hold_ms);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    holder.started_ms = probe::now_ms();
+    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process)) {
+        CloseHandle(process.hThread);
+        holder.process = UniqueHandle(process.hProcess);
+    }
+    return holder;
+}
+
+// True once an open for writing meets a sharing violation.
+bool wait_until_locked(const LockHolder& holder, const std::wstring& path) {
+    const std::uint64_t deadline = probe::now_ms() + 10000;
+    while (probe::now_ms() < deadline && WaitForSingleObject(holder.process.get(), 0) == WAIT_TIMEOUT) {
+        const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        if (!file.valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
+            return true;
+        }
+        Sleep(10);
+    }
+    return false;
+}
+
+void end_lock(LockHolder& holder) {
+    if (holder.process.valid()) {
+        (void)TerminateProcess(holder.process.get(), 0);
+        (void)WaitForSingleObject(holder.process.get(), 10000);
+    }
+}
+
+class FileProbes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = probe::make_temp_directory(L"files");
+        ASSERT_FALSE(dir_.empty());
+        file_ = dir_ + L"\\setup.exe";
+        create_file(file_);
+    }
+    void TearDown() override { remove_tree(dir_); }
+
+    std::wstring dir_;
+    std::wstring file_;
+};
+
+TEST_F(FileProbes, PlainFileIsAnExistingRegularFile) {
+    const std::optional<FileFacts> facts = probe_existing(u16(file_));
+    ASSERT_TRUE(facts.has_value());
+    EXPECT_EQ(facts->attributes & attribute_directory, 0u);
+    EXPECT_TRUE(path_exists(u16(file_)));
+    EXPECT_TRUE(is_existing_regular_file(u16(file_)));
+}
+
+TEST_F(FileProbes, ReadOnlyFileIsAnExistingRegularFile) {
+    const std::wstring read_only = dir_ + L"\\read-only.exe";
+    create_file(read_only, FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(is_existing_regular_file(u16(read_only)));
+}
+
+TEST_F(FileProbes, DirectoryExistsButIsNotARegularFile) {
+    for (const std::wstring& path : {dir_, dir_ + L"\\", dir_ + L"\\."}) {
+        const std::optional<FileFacts> facts = probe_existing(u16(path));
+        ASSERT_TRUE(facts.has_value()) << probe::to_utf8(path);
+        EXPECT_NE(facts->attributes & attribute_directory, 0u);
+        EXPECT_TRUE(path_exists(u16(path)));
+        EXPECT_FALSE(is_existing_regular_file(u16(path)));
+    }
+}
+
+TEST_F(FileProbes, MissingPathsAreAbsent) {
+    for (const std::wstring& path : {dir_ + L"\\missing.exe", dir_ + L"\\missing\\setup.exe", file_ + L"\\x",
+                                     std::wstring()}) {
+        EXPECT_FALSE(probe_existing(u16(path)).has_value()) << probe::to_utf8(path);
+        EXPECT_FALSE(path_exists(u16(path)));
+        EXPECT_FALSE(is_existing_regular_file(u16(path)));
+    }
+}
+
+TEST_F(FileProbes, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
+    ASSERT_TRUE(CreateDirectoryW((dir_ + L"\\sub").c_str(), nullptr));
+    std::wstring previous(32768, L'\0');
+    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
+    ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
+
+    EXPECT_EQ(file_system_path(u"setup.exe"), L"\\\\?\\" + dir_ + L"\\setup.exe");
+    EXPECT_EQ(file_system_path(u"sub\\..\\setup.exe"), L"\\\\?\\" + dir_ + L"\\setup.exe");
+    EXPECT_TRUE(is_existing_regular_file(u"setup.exe"));
+    EXPECT_TRUE(is_existing_regular_file(u".\\setup.exe"));
+    EXPECT_TRUE(is_existing_regular_file(u"sub/../setup.exe"));
+    EXPECT_TRUE(path_exists(u"sub"));
+    EXPECT_FALSE(is_existing_regular_file(u"sub"));
+    EXPECT_FALSE(path_exists(u"missing.exe"));
+
+    ASSERT_TRUE(SetCurrentDirectoryW(previous.c_str()));
+}
+
+TEST_F(FileProbes, ShortAbsoluteAndVerbatimPathsArePassedAsGiven) {
+    EXPECT_EQ(file_system_path(u16(file_)), file_);
+    EXPECT_EQ(file_system_path(u""), L"");
+    EXPECT_EQ(file_system_path(u"C:"), L"C:");
+    EXPECT_EQ(file_system_path(u"\\\\?\\" + u16(file_)), L"\\\\?\\" + file_);
+    EXPECT_EQ(file_system_path(u"\\\\server\\share\\setup.exe"), L"\\\\server\\share\\setup.exe");
+    EXPECT_TRUE(is_existing_regular_file(u"\\\\?\\" + u16(file_)));
+}
+
+TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
+    std::wstring deep = dir_;
+    while (deep.size() < 320) {
+        deep += L"\\" + std::wstring(40, L'd');
+        ASSERT_TRUE(CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr)) << "error " << GetLastError();
+    }
+    const std::wstring long_file = deep + L"\\setup.exe";
+    create_file(long_file, FILE_ATTRIBUTE_READONLY);
+    ASSERT_GT(long_file.size(), static_cast<size_t>(MAX_PATH));
+
+    EXPECT_EQ(file_system_path(u16(long_file)), L"\\\\?\\" + long_file);
+    EXPECT_TRUE(is_existing_regular_file(u16(long_file)));
+    EXPECT_TRUE(path_exists(u16(deep)));
+    EXPECT_FALSE(is_existing_regular_file(u16(deep)));
+    EXPECT_FALSE(path_exists(u16(deep + L"\\missing.exe")));
+
+    const std::wstring writable = deep + L"\\app.exe";
+    create_file(writable);
+    const std::uint64_t start = probe::now_ms();
+    wait_for_file_unlock(u16(writable));
+    EXPECT_LT(probe::now_ms() - start, 1000u);
+
+    delete_package(u16(long_file));
+    EXPECT_FALSE(exists_verbatim(long_file));
+    EXPECT_TRUE(exists_verbatim(deep));
+}
+
+TEST_F(FileProbes, FileHeldWithoutSharingStillExists) {
+    LockHolder holder = start_lock(file_, 20000);
+    ASSERT_TRUE(holder.process.valid());
+    ASSERT_TRUE(wait_until_locked(holder, file_));
+
+    EXPECT_TRUE(path_exists(u16(file_)));
+    EXPECT_TRUE(is_existing_regular_file(u16(file_)));
+    end_lock(holder);
+}
+
+TEST_F(FileProbes, UnlockWaitReturnsSoonAfterTheLockIsReleased) {
+    LockHolder holder = start_lock(file_, 2000);
+    ASSERT_TRUE(holder.process.valid());
+    ASSERT_TRUE(wait_until_locked(holder, file_));
+
+    wait_for_file_unlock(u16(file_));
+    // The probe took the lock after it was started, so the lock lasted until at least then + 2 s.
+    const std::uint64_t elapsed = probe::now_ms() - holder.started_ms;
+    EXPECT_GE(elapsed, 1900u);
+    EXPECT_LT(elapsed, 8000u);
+    end_lock(holder);
+}
+
+TEST_F(FileProbes, UnlockWaitReturnsAtOnceForAnUnlockedFile) {
+    const std::uint64_t start = probe::now_ms();
+    wait_for_file_unlock(u16(file_));
+    EXPECT_LT(probe::now_ms() - start, 1000u);
+}
+
+TEST_F(FileProbes, UnlockWaitGivesUpAfterFifteenSecondsOnADirectory) {
+    const std::uint64_t start = probe::now_ms();
+    wait_for_file_unlock(u16(dir_));
+    const std::uint64_t elapsed = probe::now_ms() - start;
+    EXPECT_GE(elapsed, 14900u);
+    EXPECT_LT(elapsed, 20000u);
+}
+
+TEST_F(FileProbes, PackageIsDeleted) {
+    delete_package(u16(file_));
+    EXPECT_FALSE(exists_verbatim(file_));
+}
+
+TEST_F(FileProbes, ReadOnlyPackageIsDeleted) {
+    const std::wstring read_only = dir_ + L"\\read-only.exe";
+    create_file(read_only, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
+    delete_package(u16(read_only));
+    EXPECT_FALSE(exists_verbatim(read_only));
+}
+
+TEST_F(FileProbes, RelativePackagePathIsDeleted) {
+    std::wstring previous(32768, L'\0');
+    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
+    ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
+    delete_package(u"setup.exe");
+    ASSERT_TRUE(SetCurrentDirectoryW(previous.c_str()));
+    EXPECT_FALSE(exists_verbatim(file_));
+}
+
+TEST_F(FileProbes, MissingPackageIsIgnored) {
+    delete_package(u16(dir_ + L"\\missing.exe"));
+    delete_package(u16(dir_ + L"\\missing\\setup.exe"));
+    delete_package(u"");
+    EXPECT_TRUE(exists_verbatim(file_));
+    EXPECT_TRUE(exists_verbatim(dir_));
+}
+
+TEST_F(FileProbes, PackageHeldWithoutSharingIsLeftInPlace) {
+    LockHolder holder = start_lock(file_, 20000);
+    ASSERT_TRUE(holder.process.valid());
+    ASSERT_TRUE(wait_until_locked(holder, file_));
+    delete_package(u16(file_));
+    end_lock(holder);
+    EXPECT_TRUE(exists_verbatim(file_));
+}
+
+TEST_F(FileProbes, DirectoryIsNotDeletedAsAPackage) {
+    delete_package(u16(dir_));
+    EXPECT_TRUE(exists_verbatim(dir_));
+    EXPECT_TRUE(exists_verbatim(file_));
+}
+
+// Links are followed by the probes, and a package that is a link goes without its target.
+TEST_F(FileProbes, SymbolicLinksAreFollowed) {
+    const DWORD unprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+    const std::wstring file_link = dir_ + L"\\file-link.exe";
+    const std::wstring dir_link = dir_ + L"\\dir-link";
+    const std::wstring dangling = dir_ + L"\\dangling.exe";
+    (void)CreateSymbolicLinkW(file_link.c_str(), file_.c_str(), unprivileged);
+    if (GetFileAttributesW(file_link.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        GTEST_SKIP() << "symbolic links cannot be made here (Wine's CreateSymbolicLinkW creates nothing; "
+                        "Windows needs developer mode or the privilege); the link decisions are covered by "
+                        "the FileKind tables";
+    }
+    ASSERT_TRUE(CreateSymbolicLinkW(dir_link.c_str(), dir_.c_str(), unprivileged | SYMBOLIC_LINK_FLAG_DIRECTORY));
+    ASSERT_TRUE(CreateSymbolicLinkW(dangling.c_str(), (dir_ + L"\\nowhere.exe").c_str(), unprivileged));
+
+    EXPECT_TRUE(is_existing_regular_file(u16(file_link)));
+    EXPECT_TRUE(path_exists(u16(dir_link)));
+    EXPECT_FALSE(is_existing_regular_file(u16(dir_link)));
+    EXPECT_FALSE(path_exists(u16(dangling)));
+
+    delete_package(u16(file_link));
+    EXPECT_EQ(GetFileAttributesW(file_link.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(exists_verbatim(file_));
+}
+
+}  // namespace
+}  // namespace vellomar

@@ -1,0 +1,377 @@
+#include "platform/launch_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+
+#include "command_line.h"
+#include "text.h"
+
+namespace vellomar {
+namespace {
+
+struct TextCase {
+    std::u16string input;
+    std::u16string expected;
+};
+
+std::u16string appended(const ArgumentEntry& argument) {
+    std::u16string command_line;
+    const std::optional<LaunchError> error = append_argument(command_line, argument);
+    EXPECT_FALSE(error.has_value()) << to_utf8(argument.text);
+    return command_line;
+}
+
+std::u16string command_line_of(const std::variant<std::u16string, LaunchError>& built) {
+    if (const LaunchError* error = std::get_if<LaunchError>(&built)) {
+        ADD_FAILURE() << "unexpected error: " << to_utf8(error->message);
+        return {};
+    }
+    return std::get<std::u16string>(built);
+}
+
+std::u16string_view error_message(const std::variant<std::u16string, LaunchError>& built) {
+    const LaunchError* error = std::get_if<LaunchError>(&built);
+    EXPECT_NE(error, nullptr);
+    return error != nullptr ? error->message : u"";
+}
+
+ArgumentEntry ordinary(std::u16string text) { return {std::move(text), false}; }
+ArgumentEntry verbatim(std::u16string text) { return {std::move(text), true}; }
+
+TEST(AppendArgument, QuotesOnlyForSpaceTabOrEmptyAndEscapesQuotesAndFinalBackslashes) {
+    const TextCase cases[] = {
+        {u"a b", u"\"a b\""},
+        {u"", u"\"\""},
+        {u"a\"b", u"a\\\"b"},
+        {u"a\\\"b", u"a\\\\\\\"b"},
+        {u"a\\\\\"b", u"a\\\\\\\\\\\"b"},
+        {u"a\\b", u"a\\b"},
+        {u"C:\\dir\\", u"C:\\dir\\"},
+        {u"x y\\", u"\"x y\\\\\""},
+        {u"x y\\\\", u"\"x y\\\\\\\\\""},
+        {u"a\\\\b c", u"\"a\\\\b c\""},
+        {u"a\tb", u"\"a\tb\""},
+        {u"\"", u"\\\""},
+        {u"\"a b\"", u"\"\\\"a b\\\"\""},
+        {u"a\nb\rc", u"a\nb\rc"},
+        {u"&|<>^%!", u"&|<>^%!"},
+        {u"\u65e5\u672c \xD800", u"\"\u65e5\u672c \xD800\""},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(appended(ordinary(c.input)), c.expected) << to_utf8(c.input);
+    }
+}
+
+TEST(AppendArgument, VerbatimEntryIsCopiedUnquoted) {
+    EXPECT_EQ(appended(verbatim(u"/D=C:\\Program Files\\App")), u"/D=C:\\Program Files\\App");
+    EXPECT_EQ(appended(verbatim(u"a\"b\\ \t")), u"a\"b\\ \t");
+    EXPECT_EQ(appended(verbatim(u"")), u"");
+}
+
+TEST(AppendArgument, NulIsRefusedInOrdinaryAndVerbatimEntries) {
+    for (const bool is_verbatim : {false, true}) {
+        std::u16string command_line = u"unchanged";
+        const std::optional<LaunchError> error =
+            append_argument(command_line, {std::u16string(u"a\0b", 3), is_verbatim});
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->kind, LaunchErrorKind::invalid_input);
+        EXPECT_EQ(error->message, u"nul byte found in provided data");
+    }
+}
+
+TEST(BuildCommandLine, InstallerRunEndsWithTheUnquotedDirectory) {
+    const auto built = build_command_line(
+        u"C:\\Temp\\setup.exe", {ordinary(u"/S"), ordinary(u"/UPDATE"), verbatim(u"/D=C:\\Program Files\\App")});
+    EXPECT_EQ(command_line_of(built), u"\"C:\\Temp\\setup.exe\" /S /UPDATE /D=C:\\Program Files\\App");
+}
+
+TEST(BuildCommandLine, NoArgumentsGivesTheQuotedProgramAlone) {
+    EXPECT_EQ(command_line_of(build_command_line(u"C:\\Program Files\\App\\app.exe", {})),
+              u"\"C:\\Program Files\\App\\app.exe\"");
+}
+
+TEST(BuildCommandLine, ProgramTextIsNeverEscaped) {
+    EXPECT_EQ(command_line_of(build_command_line(u"notepad", {ordinary(u"")})), u"\"notepad\" \"\"");
+    EXPECT_EQ(command_line_of(build_command_line(u"C:\\a\\", {})), u"\"C:\\a\\\"");
+}
+
+TEST(BuildCommandLine, NulInAnyArgumentFailsTheWholeLine) {
+    const auto built = build_command_line(u"p", {ordinary(u"ok"), verbatim(std::u16string(u"\0", 1))});
+    EXPECT_EQ(error_message(built), u"nul byte found in provided data");
+}
+
+TEST(BuildScriptCommandLine, RunsTheScriptThroughCmdWithEscapedArguments) {
+    const auto built = build_script_command_line(
+        u"C:\\Tools\\run.bat", {ordinary(u"/S"), ordinary(u"a b"), ordinary(u"50%"), ordinary(u"x\"y")});
+    EXPECT_EQ(command_line_of(built),
+              u"cmd.exe /e:ON /v:OFF /d /c \"\"C:\\Tools\\run.bat\" /S \"a b\" \"50%%cd:~,%\" \"x\"\"y\"\"");
+}
+
+TEST(BuildScriptCommandLine, NoArgumentsStillClosesBothQuotes) {
+    EXPECT_EQ(command_line_of(build_script_command_line(u"C:\\x y\\r.cmd", {})),
+              u"cmd.exe /e:ON /v:OFF /d /c \"\"C:\\x y\\r.cmd\"\"");
+}
+
+TEST(BuildScriptCommandLine, ArgumentQuotingFollowsTheSafeCharacterSet) {
+    const TextCase cases[] = {
+        {u"plain", u"plain"},
+        {u"C:\\dir\\file.txt", u"C:\\dir\\file.txt"},
+        {u"#$*+-./:?@\\_x", u"#$*+-./:?@\\_x"},
+        {u"", u"\"\""},
+        {u"a\\", u"\"a\\\\\""},
+        {u"ab\\\\", u"\"ab\\\\\\\\\""},
+        {u"a&b", u"\"a&b\""},
+        {u"^", u"\"^\""},
+        {u"!", u"\"!\""},
+        {u"a,b", u"\"a,b\""},
+        {u"a\tb", u"\"a\tb\""},
+        {u"a\x7F", u"\"a\x7F\""},
+        {u"a\x01", u"\"a\x01\""},
+        {u"a\u0085", u"\"a\u0085\""},
+        {u"a\u009F", u"\"a\u009F\""},
+        {u"a\u00A0", u"a\u00A0"},
+        {u"\u65e5\u672c", u"\u65e5\u672c"},
+        {u"a\xDC00", u"a\xDC00"},
+        {u"a\\\"b", u"\"a\\\\\"\"b\""},
+        {u"%PATH%", u"\"%%cd:~,%PATH%%cd:~,%\""},
+        {u"a\\%", u"\"a\\%%cd:~,%\""},
+    };
+    for (const TextCase& c : cases) {
+        const auto built = build_script_command_line(u"s.bat", {ordinary(c.input)});
+        EXPECT_EQ(command_line_of(built), u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" " + c.expected + u"\"")
+            << to_utf8(c.input);
+    }
+}
+
+TEST(BuildScriptCommandLine, LineBreaksAreRefusedBeforeNul) {
+    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {ordinary(u"a\nb")})),
+              u"batch file arguments are invalid");
+    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {ordinary(u"a\rb")})),
+              u"batch file arguments are invalid");
+    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {ordinary(std::u16string(u"\0\n", 2))})),
+              u"batch file arguments are invalid");
+    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {ordinary(std::u16string(u"a\0", 2))})),
+              u"nul byte found in provided data");
+}
+
+TEST(BuildScriptCommandLine, VerbatimEntriesAreCopiedEvenWithLineBreaks) {
+    const auto built = build_script_command_line(u"s.bat", {verbatim(u"/D=C:\\Program Files\\A%\n")});
+    EXPECT_EQ(command_line_of(built), u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" /D=C:\\Program Files\\A%\n\"");
+    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(std::u16string(u"\0", 1))})),
+              u"nul byte found in provided data");
+}
+
+TEST(BuildScriptCommandLine, ScriptPathWithQuoteOrFinalBackslashIsRefused) {
+    EXPECT_EQ(error_message(build_script_command_line(u"C:\\a\"b.bat", {})),
+              u"Windows file names may not contain `\"` or end with `\\`");
+    EXPECT_EQ(error_message(build_script_command_line(u"C:\\a.bat\\", {})),
+              u"Windows file names may not contain `\"` or end with `\\`");
+}
+
+TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
+    const std::pair<std::u16string_view, bool> cases[] = {
+        {u"RUN.CMD", true},   {u"run.Bat", true},  {u"C:\\x\\.bat", true}, {u"run.bat.exe", false},
+        {u"runbat", false},   {u"bat", false},     {u"run.bas", false},    {u"run.cmd ", false},
+        {u"run.bat\\", false}, {u"", false},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(has_batch_extension(path), expected) << to_utf8(path);
+    }
+}
+
+TEST(ProgramForm, SeparatorsDecideBetweenPathAndBareName) {
+    const std::pair<std::u16string_view, ProgramForm> cases[] = {
+        {u"", ProgramForm::no_file_name},
+        {u"C:\\dir\\", ProgramForm::no_file_name},
+        {u"C:/dir/", ProgramForm::no_file_name},
+        {u"\\\\?\\C:\\dir\\", ProgramForm::no_file_name},
+        {u"\\\\?\\C:\\dir/", ProgramForm::path},
+        {u"notepad", ProgramForm::bare_name},
+        {u"tool.old", ProgramForm::bare_name},
+        {u"C:tool", ProgramForm::bare_name},
+        {u"sub\\tool", ProgramForm::path},
+        {u"sub/tool", ProgramForm::path},
+    };
+    for (const auto& [program, expected] : cases) {
+        EXPECT_EQ(program_form(program), expected) << to_utf8(program);
+    }
+}
+
+TEST(HasExeSuffix, LastFourCharactersInAnyCase) {
+    EXPECT_TRUE(has_exe_suffix(u"a.exe"));
+    EXPECT_TRUE(has_exe_suffix(u"C:\\A.ExE"));
+    EXPECT_TRUE(has_exe_suffix(u".exe"));
+    EXPECT_FALSE(has_exe_suffix(u"a.exe."));
+    EXPECT_FALSE(has_exe_suffix(u"exe"));
+    EXPECT_FALSE(has_exe_suffix(u"a.exf"));
+}
+
+TEST(SearchName, ExeIsAppendedOnlyWithoutAnyDot) {
+    EXPECT_EQ(search_name(u"notepad"), u"notepad.exe");
+    EXPECT_EQ(search_name(u"tool.old"), u"tool.old");
+    EXPECT_EQ(search_name(u"a."), u"a.");
+    EXPECT_EQ(search_name(u"app.exe"), u"app.exe");
+}
+
+TEST(SplitSearchPath, SemicolonsOutsideQuotesSeparateAndEmptyEntriesAreSkipped) {
+    const std::pair<std::u16string_view, std::vector<std::u16string>> cases[] = {
+        {u"C:\\a;D:\\b", {u"C:\\a", u"D:\\b"}},
+        {u"\"C:\\a;b\";;D:\\c", {u"C:\\a;b", u"D:\\c"}},
+        {u"a\"b\"c", {u"abc"}},
+        {u";;", {}},
+        {u"", {}},
+        {u"\"\";x", {u"x"}},
+        {u"\"open;still", {u"open;still"}},
+        {u" ; .", {u" ", u" ."}},
+        {u"C:\\x\\;", {u"C:\\x\\"}},
+    };
+    for (const auto& [value, expected] : cases) {
+        EXPECT_EQ(split_search_path(value), expected) << to_utf8(value);
+    }
+}
+
+TEST(JoinSearchDirectory, BackslashGoesBetweenUnlessAlreadyThere) {
+    const std::pair<std::u16string_view, std::u16string_view> cases[] = {
+        {u"C:\\dir", u"C:\\dir\\n.exe"},
+        {u"C:\\dir\\", u"C:\\dir\\n.exe"},
+        {u"C:\\dir/", u"C:\\dir/n.exe"},
+        {u"C:", u"C:n.exe"},
+        {u".", u".\\n.exe"},
+        {u"\\\\?\\C:\\dir/", u"\\\\?\\C:\\dir/\\n.exe"},
+        {u"\\\\?\\C:\\", u"\\\\?\\C:\\n.exe"},
+    };
+    for (const auto& [directory, expected] : cases) {
+        EXPECT_EQ(join_search_directory(directory, u"n.exe"), std::u16string(expected)) << to_utf8(directory);
+    }
+}
+
+TEST(JoinSearchDirectory, NameWithItsOwnDriveHasNoCandidate) {
+    EXPECT_EQ(join_search_directory(u"C:\\dir", u"C:tool.exe"), std::nullopt);
+}
+
+TEST(PlanOsPath, ShortAbsoluteAndVerbatimPathsStayAndOthersBecomeAbsolute) {
+    const std::pair<std::u16string, OsPathRule> cases[] = {
+        {u"", OsPathRule::keep},
+        {u"C:", OsPathRule::keep},
+        {u"C:\\x\\a.exe", OsPathRule::keep},
+        {u"C:/x", OsPathRule::keep},
+        {u"\\\\server\\share\\a.exe", OsPathRule::keep},
+        {u"/\\server", OsPathRule::keep},
+        {u"\\??\\C:\\a.exe", OsPathRule::keep},
+        {u"\\\\?\\GLOBALROOT\\x", OsPathRule::keep},
+        {u"\\\\?\\C:", OsPathRule::keep},
+        {u"a.exe", OsPathRule::make_absolute},
+        {u"sub\\a.exe", OsPathRule::make_absolute},
+        {u"C:a.exe", OsPathRule::make_absolute},
+        {u"\\a.exe", OsPathRule::make_absolute},
+        {u"\\:\\a.exe", OsPathRule::make_absolute},
+        {u"C:\\" + std::u16string(244, u'x'), OsPathRule::make_absolute},
+        {u"C:\\" + std::u16string(243, u'x'), OsPathRule::keep},
+        {u"C:\\" + std::u16string(256, u'x'), OsPathRule::make_absolute},
+        {u"C:\\" + std::u16string(257, u'x'), OsPathRule::keep},
+        {u"rel" + std::u16string(257, u'x'), OsPathRule::keep},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(plan_os_path(path).rule, expected) << to_utf8(path) << " (" << path.size() << " units)";
+    }
+}
+
+TEST(PlanOsPath, VerbatimDriveAndUncPathsOfferTheirPlainForm) {
+    const OsPathPlan drive = plan_os_path(u"\\\\?\\C:\\x\\a.exe");
+    EXPECT_EQ(drive.rule, OsPathRule::unwrap_if_exact);
+    EXPECT_EQ(drive.candidate, u"C:\\x\\a.exe");
+    const OsPathPlan unc = plan_os_path(u"\\\\?\\UNC\\server\\share\\a.exe");
+    EXPECT_EQ(unc.rule, OsPathRule::unwrap_if_exact);
+    EXPECT_EQ(unc.candidate, u"\\\\server\\share\\a.exe");
+    EXPECT_EQ(plan_os_path(u"\\\\?\\C:\\" + std::u16string(253, u'x')).rule, OsPathRule::keep);
+}
+
+TEST(LongPathForm, AddsTheVerbatimPrefixByForm) {
+    const TextCase cases[] = {
+        {u"C:\\x", u"\\\\?\\C:\\x"},
+        {u"\\\\server\\share\\x", u"\\\\?\\UNC\\server\\share\\x"},
+        {u"\\\\.\\pipe\\x", u"\\\\?\\pipe\\x"},
+        {u"\\\\?\\C:\\x", u"\\\\?\\C:\\x"},
+        {u"\\??\\C:\\x", u"\\??\\C:\\x"},
+        {u"x", u"x"},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(long_path_form(c.input), c.expected) << to_utf8(c.input);
+    }
+}
+
+TEST(WorkingDirectoryCandidate, VerbatimFormsOfferTheirPlainForm) {
+    EXPECT_EQ(working_directory_candidate(u"\\\\?\\UNC\\server\\share"), std::u16string(u"\\\\server\\share"));
+    EXPECT_EQ(working_directory_candidate(u"\\\\?\\C:\\dir"), std::u16string(u"C:\\dir"));
+    EXPECT_EQ(working_directory_candidate(u"\\\\?\\UNC"), std::u16string(u"\\"));
+    EXPECT_EQ(working_directory_candidate(u"C:\\dir"), std::nullopt);
+    EXPECT_EQ(working_directory_candidate(u"\\??\\C:\\dir"), std::nullopt);
+}
+
+TEST(OsErrorPieces, FailedLookupNamesBothCodesAsSignedDecimals) {
+    EXPECT_EQ(format_failure_message(12345, 317), u"OS Error 12345 (FormatMessageW() returned error 317)");
+    EXPECT_EQ(format_failure_message(0xC0000005, 0xFFFFFFFF),
+              u"OS Error -1073741819 (FormatMessageW() returned error -1)");
+}
+
+TEST(OsErrorPieces, SystemMessageLosesOnlyTrailingLayoutCharacters) {
+    const TextCase cases[] = {
+        {u"File not found.\r\n", u"File not found."},
+        {u"x \t\n\f\r", u"x"},
+        {u"x\v\r\n", u"x\v"},
+        {u"%1 is not valid.\r\n", u"%1 is not valid."},
+        {u"  lead stays", u"  lead stays"},
+        {u" \r\n", u""},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(system_message(c.input, 5), c.expected) << to_utf8(c.input);
+    }
+}
+
+TEST(OsErrorPieces, UnpairedSurrogateGivesTheInvalidUtf16Form) {
+    EXPECT_EQ(system_message(u"bad \xD800 text\r\n", 0xC0000005),
+              u"OS Error -1073741819 (FormatMessageW() returned invalid UTF-16)");
+}
+
+TEST(OsErrorPieces, SuffixCarriesTheCodeAsSignedDecimal) {
+    EXPECT_EQ(with_os_error_suffix(u"Access denied.", 5), u"Access denied. (os error 5)");
+    EXPECT_EQ(with_os_error_suffix(u"m", 0xD0000005), u"m (os error -805306363)");
+}
+
+// Random argument lists made of the pieces that matter to the quoting rules.
+std::u16string random_argument(std::mt19937& random) {
+    static const std::u16string pieces[] = {
+        u" ",  u"\t", u"\"", u"\\", u"\\\\", u"\\\\\\", u"a",      u"Z9", u"\u65e5\u672c", u"\xD800",
+        u"\xDC00", u"\xD83D\xDE00", u"%", u"\n", u"/D=x", u"'", u"\"\"",
+    };
+    std::uniform_int_distribution<int> length(0, 8);
+    std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
+    std::u16string argument;
+    for (int n = length(random); n > 0; --n) {
+        argument += pieces[pick(random)];
+    }
+    return argument;
+}
+
+TEST(BuildCommandLine, GeneratedArgumentListsSplitBackIdentically) {
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> count(0, 6);
+    const std::u16string program = u"C:\\Program Files\\App\\app.exe";
+    constexpr int lists = 12000;
+    for (int i = 0; i < lists; ++i) {
+        std::vector<ArgumentEntry> arguments;
+        std::vector<std::u16string> expected = {program};
+        for (int n = count(random); n > 0; --n) {
+            arguments.push_back(ordinary(random_argument(random)));
+            expected.push_back(arguments.back().text);
+        }
+        const std::u16string command_line = command_line_of(build_command_line(program, arguments));
+        ASSERT_EQ(split_command_line(command_line, u"unused"), expected) << to_utf8(command_line);
+    }
+    std::printf("round-tripped %d generated argument lists\n", lists);
+}
+
+}  // namespace
+}  // namespace vellomar

@@ -8,6 +8,8 @@
 
 #include "probe_support.h"
 
+#include <winternl.h>
+
 namespace {
 
 const wchar_t* const entry_path = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellomar";
@@ -389,6 +391,71 @@ TEST_F(Update, WithoutLaunchNothingIsStarted) {
     EXPECT_EQ(read_string(HKEY_CURRENT_USER, L"DisplayVersion"), L"3");
     Sleep(500);
     EXPECT_TRUE(read_log(app_log_).empty());
+}
+
+// Rewrites `placeholder` in a suspended process's command line before it first reads it.
+bool patch_command_line(HANDLE process, const std::wstring& placeholder, const std::wstring& replacement) {
+    PROCESS_BASIC_INFORMATION basic{};
+    ULONG length = 0;
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), &length) != 0) return false;
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    SIZE_T read = 0;
+    if (!ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), &read) ||
+        !ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters), &read)) {
+        return false;
+    }
+    std::wstring command_line(parameters.CommandLine.Length / 2, L'\0');
+    if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, command_line.data(), parameters.CommandLine.Length,
+                           &read)) {
+        return false;
+    }
+    const size_t at = command_line.find(placeholder);
+    if (at == std::wstring::npos || replacement.size() != placeholder.size()) return false;
+    SIZE_T written = 0;
+    return WriteProcessMemory(process, parameters.CommandLine.Buffer + at, replacement.data(),
+                              replacement.size() * sizeof(wchar_t), &written) != 0;
+}
+
+// The application's id may be reused once it has exited. A process created after the helper cannot be
+// the application that started it, so the helper must not wait for it. The helper is created
+// suspended so that the unrelated process can be started after it and its id put on the command line.
+TEST_F(Update, ProcessCreatedAfterTheHelperIsNotWaitedFor) {
+    const std::wstring placeholder = L"0000000000";
+    std::wstring command_line = quoted(helper_path()) + L" --pid " + placeholder + L" --installer " +
+                                quoted(installer_) + L" --install-dir C:\\x";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION helper{};
+    ASSERT_TRUE(CreateProcessW(helper_path().c_str(), command_line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                               nullptr, work_dir_.c_str(), &startup, &helper));
+    Sleep(100);  // creation times must differ visibly
+
+    const std::wstring unrelated = app_dir_ + L"\\unrelated.exe";
+    make_probe(unrelated, base_ + L"\\unrelated.log", L"0", 30000);
+    PROCESS_INFORMATION other{};
+    std::wstring other_line = quoted(unrelated);
+    ASSERT_TRUE(CreateProcessW(unrelated.c_str(), other_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &other));
+    wchar_t digits[16];
+    swprintf(digits, 16, L"%010lu", static_cast<unsigned long>(other.dwProcessId));
+    const bool patched = patch_command_line(helper.hProcess, placeholder, digits);
+    if (!patched) TerminateProcess(helper.hProcess, 1);
+    ResumeThread(helper.hThread);
+    const std::uint64_t start = probe::now_ms();
+    const DWORD waited = WaitForSingleObject(helper.hProcess, 25000);
+    const std::uint64_t elapsed = probe::now_ms() - start;
+    DWORD exit_code = 0;
+    GetExitCodeProcess(helper.hProcess, &exit_code);
+    TerminateProcess(other.hProcess, 0);
+    for (HANDLE handle : {helper.hThread, helper.hProcess, other.hThread, other.hProcess}) CloseHandle(handle);
+
+    ASSERT_TRUE(patched);
+    ASSERT_EQ(waited, WAIT_OBJECT_0) << "the helper waited for a process younger than itself";
+    EXPECT_EQ(exit_code, 0u);
+    EXPECT_LT(elapsed, 15000u);
+    EXPECT_GE(elapsed, 2700u);  // treated like an id that cannot be opened: the 2 s pause
+    EXPECT_EQ(read_log(installer_log_).size(), 1u);
 }
 
 struct VersionCase {

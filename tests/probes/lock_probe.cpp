@@ -4,13 +4,23 @@
 
 #include "platform/win32.h"
 
+int wmain(int argc, wchar_t** argv);  // the entry point -municode links to
+
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {
         return 3;
     }
-    const HANDLE file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 2;
+    // The test polls for the lock by opening the file itself, which briefly blocks a share-0 open.
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0;; ++attempt) {
+        file = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            break;
+        }
+        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == 1000) {
+            return 2;
+        }
+        Sleep(5);
     }
     Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
     CloseHandle(file);

@@ -1,0 +1,238 @@
+// child_probe: the child that tests start: a stand-in for the installer and for the application.
+//
+// Every run makes one record: UTF-8, fields separated by TAB, ending in LF:
+//   run <n> TAB <ms since the Unix epoch> TAB <GetCommandLineW> TAB <current directory>
+//   TAB std=<in><out><err> TAB <argv joined by U+001F>
+// std= has 1 for each standard handle that is neither null nor INVALID_HANDLE_VALUE; argv is the C
+// runtime's split with argv[0]; an unpaired surrogate is written as U+FFFD.
+//
+// Configuration: an optional file named `<full path of this exe>.probe`, UTF-8 `key=value` lines:
+//   log=<path>         append the record to this file; without it the record goes to standard output
+//   exit_codes=<list>  comma-separated exit codes, signed decimal or 0x hex, one per run, the last
+//                      one repeating; the run number n is 1 + the lines already in the log (1 without)
+//   sleep_ms=<ms>      stay alive this long after writing the record
+//   write_file=<path>  then create this file holding the run number (ASCII digits)
+// Without exit_codes, a first argument pair `--exit <code>` gives the exit code; otherwise it is 0.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+void append_utf8(std::string& out, std::uint32_t code_point) {
+    if (code_point < 0x80) {
+        out += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        out += static_cast<char>(0xC0 | (code_point >> 6));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        out += static_cast<char>(0xE0 | (code_point >> 12));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code_point >> 18));
+        out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
+std::string to_utf8(const std::wstring& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const std::uint32_t unit = text[i];
+        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
+            ++i;
+        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+            append_utf8(out, 0xFFFD);
+        } else {
+            append_utf8(out, unit);
+        }
+    }
+    return out;
+}
+
+std::wstring from_utf8(const std::string& text) {
+    if (text.empty()) {
+        return {};
+    }
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
+    return out;
+}
+
+std::wstring own_path() {
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring current_directory() {
+    const DWORD size = GetCurrentDirectoryW(0, nullptr);
+    std::wstring buffer(size, L'\0');
+    buffer.resize(GetCurrentDirectoryW(size, buffer.data()));
+    return buffer;
+}
+
+// The whole file, or nothing when it cannot be opened.
+bool read_file(const std::wstring& path, std::string& content) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char chunk[4096];
+    DWORD got = 0;
+    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        content.append(chunk, got);
+    }
+    CloseHandle(file);
+    return true;
+}
+
+void write_bytes(HANDLE target, const std::string& bytes) {
+    DWORD written = 0;
+    WriteFile(target, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::uint32_t parse_code(std::string text) {
+    const bool negative = !text.empty() && text[0] == '-';
+    if (negative) {
+        text.erase(0, 1);
+    }
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned long long value = std::strtoull(text.c_str() + (hex ? 2 : 0), nullptr, hex ? 16 : 10);
+    return static_cast<std::uint32_t>(negative ? 0 - value : value);
+}
+
+struct Config {
+    std::wstring log;
+    std::vector<std::uint32_t> exit_codes;
+    DWORD sleep_ms = 0;
+    std::wstring write_file;
+};
+
+Config read_config(const std::wstring& path) {
+    Config config;
+    std::string text;
+    if (!read_file(path, text)) {
+        return config;
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const std::size_t equals = line.find('=');
+        if (equals == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if (key == "log") {
+            config.log = from_utf8(value);
+        } else if (key == "exit_codes") {
+            for (std::size_t from = 0; from <= value.size();) {
+                std::size_t comma = value.find(',', from);
+                if (comma == std::string::npos) {
+                    comma = value.size();
+                }
+                config.exit_codes.push_back(parse_code(value.substr(from, comma - from)));
+                from = comma + 1;
+            }
+        } else if (key == "sleep_ms") {
+            config.sleep_ms = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
+        } else if (key == "write_file") {
+            config.write_file = from_utf8(value);
+        }
+    }
+    return config;
+}
+
+char std_flag(DWORD which) {
+    const HANDLE handle = GetStdHandle(which);
+    return (handle != nullptr && handle != INVALID_HANDLE_VALUE) ? '1' : '0';
+}
+
+std::uint64_t unix_time_ms() {
+    FILETIME now{};
+    GetSystemTimePreciseAsFileTime(&now);
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return (ticks - 116444736000000000ULL) / 10000;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv);
+
+int wmain(int argc, wchar_t** argv) {
+    const Config config = read_config(own_path() + L".probe");
+
+    unsigned run = 1;
+    std::string existing_log;
+    if (!config.log.empty() && read_file(config.log, existing_log)) {
+        for (const char byte : existing_log) {
+            run += byte == '\n' ? 1 : 0;
+        }
+    }
+
+    std::wstring joined_argv;
+    for (int i = 0; i < argc; ++i) {
+        joined_argv += (i > 0 ? L"\x1F" : L"");
+        joined_argv += argv[i];
+    }
+    const std::string record = "run " + std::to_string(run) + "\t" + std::to_string(unix_time_ms()) + "\t" +
+                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(current_directory()) + "\tstd=" +
+                               std_flag(STD_INPUT_HANDLE) + std_flag(STD_OUTPUT_HANDLE) + std_flag(STD_ERROR_HANDLE) +
+                               "\t" + to_utf8(joined_argv) + "\n";
+    if (config.log.empty()) {
+        write_bytes(GetStdHandle(STD_OUTPUT_HANDLE), record);
+    } else {
+        const HANDLE log = CreateFileW(config.log.c_str(), FILE_APPEND_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (log != INVALID_HANDLE_VALUE) {
+            write_bytes(log, record);
+            CloseHandle(log);
+        }
+    }
+
+    if (config.sleep_ms > 0) {
+        Sleep(config.sleep_ms);
+    }
+    if (!config.write_file.empty()) {
+        const HANDLE file = CreateFileW(config.write_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            write_bytes(file, std::to_string(run));
+            CloseHandle(file);
+        }
+    }
+
+    std::uint32_t exit_code = 0;
+    if (!config.exit_codes.empty()) {
+        exit_code = config.exit_codes[std::min<std::size_t>(run, config.exit_codes.size()) - 1];
+    } else if (argc >= 3 && std::wstring(argv[1]) == L"--exit") {
+        exit_code = parse_code(to_utf8(argv[2]));
+    }
+    ExitProcess(exit_code);
+}
