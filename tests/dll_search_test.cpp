@@ -4,70 +4,78 @@
 // is loaded.
 #include <gtest/gtest.h>
 
-#include <optional>
-
 #include "probe_support.h"
 
 namespace {
 
 const wchar_t* const planted_name = L"uxtheme.dll";
 
-std::optional<std::wstring> environment_variable(const wchar_t* name) {
-    const DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    if (size == 0) return std::nullopt;
-    std::wstring value(size, L'\0');
-    value.resize(GetEnvironmentVariableW(name, value.data(), size));
-    return value;
-}
-
 bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool running_under_wine() {
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 class DllSearch : public testing::Test {
 protected:
-    // Wine takes its builtin uxtheme.dll even when a file of that name lies in the exe's folder;
-    // Windows takes the file. The override makes Wine follow the search order as Windows does, and
-    // means nothing to Windows. Children inherit it from this process's environment.
     void SetUp() override {
-        saved_overrides_ = environment_variable(L"WINEDLLOVERRIDES");
-        const std::wstring overrides = saved_overrides_ ? *saved_overrides_ + L";uxtheme=n,b" : L"uxtheme=n,b";
-        ASSERT_TRUE(SetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides.c_str()));
         folder_ = probe::make_temp_directory(L"plant");
         ASSERT_FALSE(folder_.empty());
+        // The copy is named after the fresh folder, so the per-program setting below is ours alone.
+        copy_name_ = folder_.substr(folder_.find_last_of(L'\\') + 1) + L".exe";
         folder_ += L"\\";
         ASSERT_TRUE(CopyFileW((probe::own_directory() + L"planted_dll.dll").c_str(), (folder_ + planted_name).c_str(),
                               FALSE));
+        if (running_under_wine()) prefer_native_uxtheme();
     }
 
     void TearDown() override {
-        (void)SetEnvironmentVariableW(L"WINEDLLOVERRIDES", saved_overrides_ ? saved_overrides_->c_str() : nullptr);
-        for (const std::wstring& name : {program_, std::wstring(planted_name), marker_name()}) {
-            if (!name.empty()) (void)DeleteFileW((folder_ + name).c_str());
+        if (!wine_key_.empty()) (void)RegDeleteTreeW(HKEY_CURRENT_USER, wine_key_.c_str());
+        for (const std::wstring& name : {copy_name_, std::wstring(planted_name), marker_name()}) {
+            (void)DeleteFileW((folder_ + name).c_str());
         }
         (void)RemoveDirectoryW(folder_.c_str());
+    }
+
+    // Wine takes its builtin uxtheme.dll even when a file of that name lies in the exe's folder,
+    // where Windows takes the file. This per-program override makes Wine follow the search order as
+    // Windows does. (Wine reads WINEDLLOVERRIDES from the environment it was started with, so
+    // setting that for a child has no effect.)
+    void prefer_native_uxtheme() {
+        wine_key_ = L"Software\\Wine\\AppDefaults\\" + copy_name_;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (wine_key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
+                                  KEY_SET_VALUE, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        const std::wstring order = L"native,builtin";
+        const LSTATUS status = RegSetValueExW(key, L"uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+                                              static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
+        RegCloseKey(key);
+        ASSERT_EQ(status, ERROR_SUCCESS);
     }
 
     // Copies `program` from beside the tests into the planted folder and runs it from there, with the
     // folder as its current directory too, as when started from a download folder.
     probe::RunResult run_planted(const std::wstring& program, const std::wstring& arguments) {
-        program_ = program;
-        if (!CopyFileW((probe::own_directory() + program).c_str(), (folder_ + program).c_str(), FALSE)) {
+        const std::wstring copy = folder_ + copy_name_;
+        if (!CopyFileW((probe::own_directory() + program).c_str(), copy.c_str(), FALSE)) {
             ADD_FAILURE() << "cannot copy " << probe::to_utf8(program) << " (error " << GetLastError() << ")";
             return {};
         }
         probe::RunOptions options;
         options.current_directory = folder_;
         options.timeout_ms = 30000;
-        const std::wstring command_line = L"\"" + folder_ + program + L"\"" + arguments;
-        return probe::run_exact(folder_ + program, command_line, options);
+        return probe::run_exact(copy, L"\"" + copy + L"\"" + arguments, options);
     }
 
     static std::wstring marker_name() { return std::wstring(planted_name) + L".loaded"; }
     bool planted_dll_was_loaded() const { return file_exists(folder_ + marker_name()); }
 
 private:
-    std::optional<std::wstring> saved_overrides_;
     std::wstring folder_;
-    std::wstring program_;
+    std::wstring copy_name_;
+    std::wstring wine_key_;
 };
 
 // The control: without the restriction the planted file wins, so the marker really shows a load.
