@@ -4,7 +4,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The helper usually runs from a download or temp folder that other programs can write to, so
-    // a DLL planted beside it would be picked up by the next on-demand load (the first window loads
+    // a DLL planted beside it would be picked up by the next on-demand load (a message box loads
     // uxtheme.dll, for one). From here on, DLLs loaded by bare name come from System32 only. Its
     // static imports are all KnownDLLs, which the loader never takes from the exe's folder.
     (void)SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);

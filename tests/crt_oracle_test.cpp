@@ -1,0 +1,242 @@
+// split_command_line against the C runtime itself: random command lines are split by argv_probe,
+// once as real child processes and once in bulk, and must give exactly the same arguments.
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <iterator>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/handles.h"
+#include "probe_support.h"
+
+namespace vellomar {
+namespace {
+
+using Arguments = std::vector<std::u16string>;
+
+constexpr std::uint32_t seed = 0x5EED2008;
+
+// Argument 0 stays simple: the runtime's own program-name rule is not the subject here, and
+// runtimes differ on `\"` and `""` in it.
+const std::u16string program_names[] = {
+    u"argv_probe.exe",
+    uR"("C:\Program Files\Vellomar\argv_probe.exe")",
+    uR"(C:\probe\argv_probe.exe)",
+    u"",  // the line then starts with a space: an empty argument 0
+};
+
+// Weighted towards what the rules are about: blanks, quotes and backslash runs.
+std::u16string random_piece(std::mt19937& engine) {
+    static const std::u16string pieces[] = {
+        u" ", u"  ", u"\t", u"\"", u"\"", u"\"", u"\"\"", u"a", u"b", u"xy", u"安装", u"程序",
+        u"\U0001F600", u"\n", u"\u3000", u"\u00A0", u"'", u"=", u"--pid", u"/",
+    };
+    const std::uint32_t choice = engine() % 100;
+    if (choice < 25) {
+        return std::u16string(1 + engine() % 5, u'\\');
+    }
+    if (choice < 30) {
+        // Any surrogate on its own; two in a row sometimes make a valid pair, which is fine.
+        return std::u16string(1, static_cast<char16_t>(0xD800 + engine() % 0x800));
+    }
+    return pieces[engine() % std::size(pieces)];
+}
+
+std::u16string random_command_line(std::mt19937& engine) {
+    std::u16string line = program_names[engine() % std::size(program_names)] + u" ";
+    const std::uint32_t piece_count = engine() % 40;
+    for (std::uint32_t i = 0; i < piece_count; ++i) {
+        line += random_piece(engine);
+    }
+    return line;
+}
+
+void append_u32(std::string& out, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out += static_cast<char>((value >> shift) & 0xFF);
+    }
+}
+
+std::string encode_lines(const std::vector<std::u16string>& lines) {
+    std::string bytes;
+    for (const std::u16string& line : lines) {
+        append_u32(bytes, static_cast<std::uint32_t>(line.size()));
+        for (const char16_t unit : line) {
+            bytes += static_cast<char>(unit & 0xFF);
+            bytes += static_cast<char>(unit >> 8);
+        }
+    }
+    return bytes;
+}
+
+std::optional<std::uint32_t> read_u32(const std::string& bytes, std::size_t& at) {
+    if (bytes.size() - at < 4) {
+        return std::nullopt;
+    }
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) {
+        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    }
+    at += 4;
+    return value;
+}
+
+// Reads the probe's records back; a truncated record ends the list.
+std::vector<Arguments> decode_records(const std::string& bytes) {
+    std::size_t at = 0;
+    std::vector<Arguments> records;
+    while (const std::optional<std::uint32_t> count = read_u32(bytes, at)) {
+        Arguments arguments;
+        for (std::uint32_t i = 0; i < *count; ++i) {
+            const std::optional<std::uint32_t> length = read_u32(bytes, at);
+            if (!length || (bytes.size() - at) / 2 < *length) {
+                return records;
+            }
+            std::u16string argument;
+            for (std::uint32_t j = 0; j < *length; ++j, at += 2) {
+                argument += static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
+                                                  static_cast<unsigned char>(bytes[at + 1]) << 8);
+            }
+            arguments.push_back(std::move(argument));
+        }
+        records.push_back(std::move(arguments));
+    }
+    return records;
+}
+
+std::string read_file(const std::wstring& path) {
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size{};
+    if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
+        return {};
+    }
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() && !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
+        return {};
+    }
+    bytes.resize(read);
+    return bytes;
+}
+
+bool write_file(const std::wstring& path, const std::string& bytes) {
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file.valid() && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// Starts argv_probe with exactly `command_line`; the probe reads its files from the environment,
+// which the child copies at creation.
+UniqueHandle start_probe(const std::u16string& command_line, const std::wstring& input, const std::wstring& output) {
+    const std::wstring application = probe::own_directory() + L"argv_probe.exe";
+    (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", input.empty() ? nullptr : input.c_str());
+    (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", output.c_str());
+    std::wstring buffer = to_wide(command_line);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                        nullptr, &startup, &info);
+    (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", nullptr);
+    (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", nullptr);
+    if (!started) {
+        return {};
+    }
+    const UniqueHandle thread(info.hThread);
+    return UniqueHandle(info.hProcess);
+}
+
+std::optional<DWORD> exit_code_of(const UniqueHandle& process) {
+    DWORD code = 0;
+    if (WaitForSingleObject(process.get(), 120000) != WAIT_OBJECT_0 || !GetExitCodeProcess(process.get(), &code)) {
+        return std::nullopt;
+    }
+    return code;
+}
+
+TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
+    const std::wstring directory = probe::make_temp_directory(L"argv");
+    ASSERT_FALSE(directory.empty());
+    const std::wstring output = directory + L"\\argv.bin";
+    std::mt19937 engine(seed);
+    int compared_ucrt = 0;
+    int compared_msvcrt = 0;
+    for (int i = 0; i < 200; ++i) {
+        const std::u16string line = random_command_line(engine);
+        SCOPED_TRACE(testing::PrintToString(line));
+        const UniqueHandle process = start_probe(line, L"", output);
+        ASSERT_TRUE(process.valid());
+        ASSERT_EQ(exit_code_of(process), DWORD{0});
+        const std::vector<Arguments> records = decode_records(read_file(output));
+        ASSERT_EQ(records.size(), 2u);
+        const Arguments expected = split_command_line(line, u"");
+        EXPECT_EQ(records[1], expected) << "ucrtbase";
+        ++compared_ucrt;
+        // msvcrt.dll predates the 2008 rule for `""` inside quotes, which Windows' copy may still
+        // follow; elsewhere the old and new rules agree.
+        if (line.find(u"\"\"") == std::u16string::npos) {
+            EXPECT_EQ(records[0], expected) << "msvcrt argv of wmain";
+            ++compared_msvcrt;
+        }
+    }
+    (void)DeleteFileW(output.c_str());
+    (void)RemoveDirectoryW(directory.c_str());
+    std::printf("real children: %d command lines compared with ucrtbase, %d with msvcrt\n", compared_ucrt,
+                compared_msvcrt);
+}
+
+TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
+    constexpr int line_count = 10000;
+    constexpr int probe_count = 2;  // one per core of a small machine; each reloads ucrtbase per line
+    const std::wstring directory = probe::make_temp_directory(L"argv-batch");
+    ASSERT_FALSE(directory.empty());
+    std::mt19937 engine(seed + 1);
+    std::vector<std::u16string> lines;
+    for (int i = 0; i < line_count; ++i) {
+        lines.push_back(random_command_line(engine));
+    }
+
+    // The probe overwrites its own command line with each input line, so it starts with a longer one.
+    const std::u16string padded_command_line = u"argv_probe.exe " + std::u16string(4096, u'x');
+    std::vector<UniqueHandle> probes;
+    for (int p = 0; p < probe_count; ++p) {
+        const std::vector<std::u16string> share(lines.begin() + p * line_count / probe_count,
+                                                lines.begin() + (p + 1) * line_count / probe_count);
+        const std::wstring input = directory + L"\\in" + std::to_wstring(p) + L".bin";
+        ASSERT_TRUE(write_file(input, encode_lines(share)));
+        probes.push_back(start_probe(padded_command_line, input, directory + L"\\out" + std::to_wstring(p) + L".bin"));
+        ASSERT_TRUE(probes.back().valid());
+    }
+    std::vector<Arguments> records;
+    for (int p = 0; p < probe_count; ++p) {
+        ASSERT_EQ(exit_code_of(probes[p]), DWORD{0}) << "probe " << p;
+        const std::wstring output = directory + L"\\out" + std::to_wstring(p) + L".bin";
+        const std::vector<Arguments> part = decode_records(read_file(output));
+        records.insert(records.end(), part.begin(), part.end());
+        (void)DeleteFileW(output.c_str());
+        (void)DeleteFileW((directory + L"\\in" + std::to_wstring(p) + L".bin").c_str());
+    }
+    (void)RemoveDirectoryW(directory.c_str());
+
+    ASSERT_EQ(records.size(), lines.size());
+    int mismatches = 0;
+    for (std::size_t i = 0; i < lines.size() && mismatches < 10; ++i) {
+        const Arguments expected = split_command_line(lines[i], u"");
+        if (records[i] != expected) {
+            ++mismatches;
+            ADD_FAILURE() << testing::PrintToString(lines[i]) << "\n  ucrtbase: " << testing::PrintToString(records[i])
+                          << "\n  ours:     " << testing::PrintToString(expected);
+        }
+    }
+    std::printf("bulk: %zu command lines compared with ucrtbase\n", lines.size());
+}
+
+}  // namespace
+}  // namespace vellomar

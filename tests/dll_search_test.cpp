@@ -1,7 +1,7 @@
 // A DLL planted in the helper's folder must never be loaded. Each test copies a program into a fresh
-// folder together with the planted DLL under the name uxtheme.dll, which the first window of a
-// process loads by bare name, starts it from there, and looks for the marker the DLL leaves when it
-// is loaded.
+// folder together with the planted DLL under the name uxtheme.dll, which system code loads by bare
+// name when a process opens its first window, starts the copy from there, and looks for the marker
+// the DLL leaves when it is loaded.
 #include <gtest/gtest.h>
 
 #include "probe_support.h"
@@ -31,6 +31,7 @@ protected:
     }
 
     void TearDown() override {
+        if (folder_.empty()) return;
         if (!wine_key_.empty()) (void)RegDeleteTreeW(HKEY_CURRENT_USER, wine_key_.c_str());
         for (const std::wstring& name : {copy_name_, std::wstring(planted_name), marker_name()}) {
             (void)DeleteFileW((folder_ + name).c_str());

@@ -299,7 +299,8 @@ TEST(LauncherCommandLine, GeneratedArgumentsReachTheChildUnchanged) {
             spec.arguments.push_back(ordinary(random_argument(random)));
             expected_argv.push_back(spec.arguments.back().text);
         }
-        const std::u16string expected_command_line = std::get<std::u16string>(build_command_line(program, spec.arguments));
+        const std::u16string expected_command_line =
+            std::get<std::u16string>(build_command_line(program, spec.arguments));
         const Captured captured = run_capturing(spec, scratch);
         ASSERT_EQ(exit_code_of(captured.outcome), 0);
         ASSERT_TRUE(captured.record.has_value());
@@ -538,6 +539,23 @@ TEST(LauncherProgramPath, ExeIsAppendedOnlyWhenThatFileExists) {
     EXPECT_EQ(error_of(run_and_wait(spec_of(u"sub\\missing"))).kind, LaunchErrorKind::os);
 }
 
+TEST(LauncherProgramPath, VerbatimAndNearlyLongPathsStart) {
+    const TempDir scratch;
+    const Captured verbatim =
+        run_capturing(spec_of(u"\\\\?\\" + probe_exe(), {ordinary(u"--exit"), ordinary(u"8")}), scratch);
+    EXPECT_EQ(exit_code_of(verbatim.outcome), 8);
+    ASSERT_TRUE(verbatim.record.has_value());
+    EXPECT_EQ(verbatim.record->command_line, "\"\\\\?\\" + to_utf8(probe_exe()) + "\" --exit 8");
+
+    // 250 units: made absolute and given the verbatim prefix before CreateProcessW sees it.
+    const std::u16string directory = scratch.path + u"\\" + std::u16string(100, u'd');
+    ASSERT_TRUE(CreateDirectoryW(to_wide(directory).c_str(), nullptr));
+    const std::u16string program = directory + u"\\" + std::u16string(250 - directory.size() - 5, u'p') + u".exe";
+    ASSERT_EQ(program.size(), 250u);
+    ASSERT_TRUE(CopyFileW(to_wide(probe_exe()).c_str(), to_wide(u"\\\\?\\" + program).c_str(), FALSE));
+    EXPECT_EQ(exit_code_of(run_capturing(spec_of(program, {ordinary(u"--exit"), ordinary(u"9")}), scratch).outcome), 9);
+}
+
 TEST(LauncherProgramPath, BadProgramTextFailsBeforeAnySearch) {
     const std::pair<std::u16string, std::u16string_view> cases[] = {
         {u"", no_file_name_message},
@@ -559,7 +577,8 @@ TEST(LauncherFailures, NulInAnArgumentStartsNothing) {
     const std::u16string ran = scratch / u"ran.txt";
     place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
 
-    const LaunchError error = error_of(run_and_wait(spec_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));
+    const LaunchError error =
+        error_of(run_and_wait(spec_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));
     EXPECT_EQ(error.message, nul_in_data_message);
     EXPECT_FALSE(path_exists(ran));
     EXPECT_EQ(exit_code_of(run_and_wait(spec_of(app, {ordinary(u"ok")}))), 0);
@@ -611,7 +630,8 @@ TEST(LauncherBatchScript, LineBreakInAnArgumentStartsNothing) {
         EXPECT_EQ(error.kind, LaunchErrorKind::invalid_input);
         EXPECT_EQ(error.message, u"batch file arguments are invalid");
     }
-    EXPECT_EQ(error_of(run_and_wait(spec_of(script, {ordinary(std::u16string(u"a\0b", 3))}))).message, nul_in_data_message);
+    EXPECT_EQ(error_of(run_and_wait(spec_of(script, {ordinary(std::u16string(u"a\0b", 3))}))).message,
+              nul_in_data_message);
     EXPECT_FALSE(path_exists(scratch / u"args.txt"));
 }
 
@@ -695,7 +715,8 @@ TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
             EXPECT_EQ(exit_code_of(run_and_wait(spec_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))), 3);
             EXPECT_FALSE(start_and_release(spec_of(probe_exe())).has_value());
             EXPECT_EQ(error_of(run_and_wait(spec_of(decoy))).kind, LaunchErrorKind::os);
-            EXPECT_EQ(error_of(run_and_wait(spec_of(probe_exe(), {}, scratch / u"missing", 0))).kind, LaunchErrorKind::os);
+            EXPECT_EQ(error_of(run_and_wait(spec_of(probe_exe(), {}, scratch / u"missing", 0))).kind,
+                      LaunchErrorKind::os);
             EXPECT_EQ(error_of(run_and_wait(spec_of(u"vl-no-such-program"))).kind, LaunchErrorKind::not_found);
             launches += 5;
         };

@@ -176,7 +176,8 @@ bool has_batch_extension(std::u16string_view path) {
 // `C:\dir\` and `` have no file name; a verbatim path ends only at `\`, as `/` is an ordinary
 // character there. Anything with a separator is a path, anything else a bare name to search for.
 ProgramForm program_form(std::u16string_view program) {
-    if (program.empty() || program.back() == u'\\' || (program.back() == u'/' && !starts_with(program, verbatim_prefix))) {
+    if (program.empty() || program.back() == u'\\' ||
+        (program.back() == u'/' && !starts_with(program, verbatim_prefix))) {
         return ProgramForm::no_file_name;
     }
     return program.find_first_of(u"\\/") != std::u16string_view::npos ? ProgramForm::path : ProgramForm::bare_name;
