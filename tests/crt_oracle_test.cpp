@@ -165,11 +165,20 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
     const std::wstring directory = probe::make_temp_directory(L"argv");
     ASSERT_FALSE(directory.empty());
     const std::wstring output = directory + L"\\argv.bin";
+    // The edge cases of the splitting rules first, then random lines.
+    std::vector<std::u16string> lines = {
+        uR"(argv_probe.exe a ")", uR"(argv_probe.exe x "")", uR"(argv_probe.exe "" "" x)", uR"(argv_probe.exe "a""b")",
+        uR"(argv_probe.exe """a b""")", uR"(argv_probe.exe a"b"" c d)", uR"(argv_probe.exe "a\"" b")",
+        uR"(argv_probe.exe a\"b "c\" d\)", u"argv_probe.exe 	 a 	 ", u" leading.exe a",
+        uR"("argv_probe.exe"x y)", uR"(argv_probe.exe "lone)",
+    };
     std::mt19937 engine(seed);
+    while (lines.size() < 200) {
+        lines.push_back(random_command_line(engine));
+    }
     int compared_ucrt = 0;
     int compared_msvcrt = 0;
-    for (int i = 0; i < 200; ++i) {
-        const std::u16string line = random_command_line(engine);
+    for (const std::u16string& line : lines) {
         SCOPED_TRACE(testing::PrintToString(line));
         const UniqueHandle process = start_probe(line, L"", output);
         ASSERT_TRUE(process.valid());

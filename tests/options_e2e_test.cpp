@@ -26,6 +26,7 @@ void expect_one_error_box(const probe::RunResult& result, const std::wstring& te
 }
 
 struct BadOptionsCase {
+    const char* name;
     const wchar_t* tail;
     const wchar_t* message;
 };
@@ -38,17 +39,18 @@ TEST_P(BadOptions, ShowExactlyOneBoxAndExitWithTwo) {
 
 INSTANTIATE_TEST_SUITE_P(
     RealHelper, BadOptions,
-    testing::Values(BadOptionsCase{L"", missing_pid},
-                    BadOptionsCase{L" --pid -1 --installer x", invalid_pid},
-                    BadOptionsCase{L" --pid 7", missing_installer},
-                    BadOptionsCase{L" --installer x.exe --pid", missing_pid},
-                    BadOptionsCase{L" --PID 5 --installer x", missing_pid},
-                    BadOptionsCase{L" --pid 4294967296 --installer x", invalid_pid},
-                    BadOptionsCase{L" --pid \"\" --installer x", invalid_pid},
-                    BadOptionsCase{L" --pid \" 5\" --installer x", invalid_pid},
-                    BadOptionsCase{L" --pid 5\xD800 --installer x", invalid_pid},
-                    BadOptionsCase{L" --pid 0x10 --installer x", invalid_pid},
-                    BadOptionsCase{L" --pid --installer x", invalid_pid}));
+    testing::Values(BadOptionsCase{"NoOptions", L"", missing_pid},
+                    BadOptionsCase{"NegativePid", L" --pid -1 --installer x", invalid_pid},
+                    BadOptionsCase{"PidAlone", L" --pid 7", missing_installer},
+                    BadOptionsCase{"PidAsLastArgument", L" --installer x.exe --pid", missing_pid},
+                    BadOptionsCase{"UpperCaseOption", L" --PID 5 --installer x", missing_pid},
+                    BadOptionsCase{"PidAboveUint32", L" --pid 4294967296 --installer x", invalid_pid},
+                    BadOptionsCase{"EmptyPid", L" --pid \"\" --installer x", invalid_pid},
+                    BadOptionsCase{"PidWithLeadingSpace", L" --pid \" 5\" --installer x", invalid_pid},
+                    BadOptionsCase{"PidWithUnpairedSurrogate", L" --pid 5\xD800 --installer x", invalid_pid},
+                    BadOptionsCase{"HexadecimalPid", L" --pid 0x10 --installer x", invalid_pid},
+                    BadOptionsCase{"PidTakesTheNextOption", L" --pid --installer x", invalid_pid}),
+    [](const testing::TestParamInfo<BadOptionsCase>& info) { return std::string(info.param.name); });
 
 // Accepted options meet the missing package only after the wait for the application (2 s for an
 // id that cannot be opened) and the 800 ms settling pause.

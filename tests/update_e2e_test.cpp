@@ -459,6 +459,7 @@ TEST_F(Update, ProcessCreatedAfterTheHelperIsNotWaitedFor) {
 }
 
 struct VersionCase {
+    const char* name;
     const wchar_t* argument;
     const wchar_t* display;
     DWORD major;
@@ -486,10 +487,13 @@ TEST_P(VersionStamp, StoresTrimmedTextAndNumbers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(RealHelper, VersionStamp,
-                         testing::Values(VersionCase{L"\" 2.5 \"", L"2.5", 2, 5}, VersionCase{L"2", L"2", 2, 0},
-                                         VersionCase{L"v1.2", L"v1.2", 0, 1},
-                                         VersionCase{L"4294967296.1", L"4294967296.1", 0, 1},
-                                         VersionCase{L"\"\x3000" L"10.20-beta\x3000\"", L"10.20-beta", 10, 20}));
+                         testing::Values(VersionCase{"SpacesAround", L"\" 2.5 \"", L"2.5", 2, 5},
+                                         VersionCase{"MajorOnly", L"2", L"2", 2, 0},
+                                         VersionCase{"LeadingLetter", L"v1.2", L"v1.2", 0, 1},
+                                         VersionCase{"MajorTooLarge", L"4294967296.1", L"4294967296.1", 0, 1},
+                                         VersionCase{"IdeographicSpaces", L"\"\x3000" L"10.20-beta\x3000\"",
+                                                     L"10.20-beta", 10, 20}),
+                         [](const testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(Update, BothHivesAreStampedWhereTheEntryExists) {
     create_entry(HKEY_CURRENT_USER);
