@@ -99,15 +99,15 @@ std::optional<std::u16string> parent_path(std::u16string_view path) {
 
     std::optional<std::size_t> last_end;
     std::size_t parent_end = root_end;
-    for (std::size_t start = skip_separators(path, root_end); start < path.size();
-         start = skip_separators(path, start)) {
+    std::size_t start = skip_separators(path, root_end);
+    while (start < path.size()) {
         const std::size_t end = skip_name(path, start);
         const bool leading_dot = !has_root && start == prefix_end;
         if (path.substr(start, end - start) != u"." || leading_dot) {
             parent_end = last_end.value_or(root_end);
             last_end = end;
         }
-        start = end;
+        start = skip_separators(path, end);
     }
     if (!last_end) {
         return std::nullopt;
