@@ -11,7 +11,6 @@
 #include <cwchar>
 #include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -159,10 +158,12 @@ struct Child {
     DWORD pid = 0;
     double start_clock = 0;
     double start_epoch = 0;
+    double create_ms = 0;  // how long CreateProcessW itself took
 };
 
 // Starts `program` with standard handles on NUL, as an application would start the helper.
-std::optional<Child> start(const std::wstring& program, const std::wstring& tail, const std::wstring& directory) {
+std::optional<Child> start(const std::wstring& program, const std::wstring& tail, const std::wstring& directory,
+                           DWORD flags = 0) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     const UniqueHandle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE,
                                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
@@ -176,11 +177,12 @@ std::optional<Child> start(const std::wstring& program, const std::wstring& tail
     Child child;
     child.start_epoch = epoch_ms();
     child.start_clock = clock_ms();
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &information)) {
         std::fprintf(stderr, "cannot start %s: error %lu\n", probe::to_utf8(program).c_str(), GetLastError());
         return std::nullopt;
     }
+    child.create_ms = clock_ms() - child.start_clock;
     child.process = UniqueHandle(information.hProcess);
     child.thread = UniqueHandle(information.hThread);
     child.pid = information.dwProcessId;
@@ -240,10 +242,12 @@ double exit_epoch(const Child& child) {
     return filetime_epoch_ms(exited);
 }
 
-// Kernel plus user time of the process. Wine takes it from Linux, which counts in 10 ms ticks.
-std::optional<double> process_times_ms(const Child& child) {
+// Kernel plus user time of the helper's one thread. GetProcessTimes would be the call, but Wine 8
+// answers it for another process with the caller's own times; thread times come from Linux, in
+// 10 ms ticks.
+std::optional<double> thread_times_ms(const Child& child) {
     FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(child.process.get(), &created, &exited, &kernel, &user)) return std::nullopt;
+    if (!GetThreadTimes(child.thread.get(), &created, &exited, &kernel, &user)) return std::nullopt;
     return (filetime_ticks(kernel) + filetime_ticks(user)) / 10000.0;
 }
 
@@ -305,7 +309,7 @@ struct CpuReading {
 };
 
 CpuReading read_cpu(const Child& child, const std::wstring& unix_pid) {
-    return {process_times_ms(child), scheduler_ms(unix_pid)};
+    return {thread_times_ms(child), scheduler_ms(unix_pid)};
 }
 
 // An id whose process has ended and been released: the helper cannot open it. Wine keeps an ended
@@ -361,6 +365,10 @@ std::optional<Child> start_helper(const Bench& bench, const std::wstring& tail, 
     return start(bench.bin + L"vellomar-update.exe", tail, directory);
 }
 
+// Wine tears a process down for a while after its handle is signalled; a run that starts at once
+// pays for part of that, so runs are spaced.
+void pause_between_runs() { Sleep(300); }
+
 void complain(const char* what, int run) { std::fprintf(stderr, "%s: run %d left out\n", what, run + 1); }
 
 // --- Wine's own floor ---------------------------------------------------------------------------
@@ -368,6 +376,7 @@ void complain(const char* what, int run) { std::fprintf(stderr, "%s: run %d left
 std::vector<double> process_floor(const Bench& bench, const wchar_t* program, const wchar_t* tail = L"") {
     std::vector<double> times;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         std::optional<Child> child = start(bench.bin + program, tail, L"");
         if (!child) continue;
         const Exit exit = wait_exit(*child);
@@ -380,6 +389,7 @@ struct DirectRuns {
     std::vector<double> run_ms;    // start to end, seen by the parent
     std::vector<double> start_ms;  // start to the probe's record: the process start Wine charges
     std::vector<double> rest_ms;   // the probe's record to its end
+    std::vector<double> create_ms;  // CreateProcessW alone
 };
 
 // The installer stand-in started directly with the helper's arguments: the installer time of the
@@ -387,10 +397,16 @@ struct DirectRuns {
 DirectRuns installer_direct(const Bench& bench, const std::wstring& exit_codes) {
     DirectRuns direct;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         const std::optional<RunDir> run = make_run_dir(bench, L"direct", exit_codes, 0);
         if (!run) continue;
-        if (_wgetenv(L"DIAG_SLEEP")) Sleep(1000);
-        std::optional<Child> child = start(run->installer, L" /S /UPDATE /D=" + run->dir + L"\\App Dir", run->dir);
+        // A just-written executable starts tens of ms slower; the helper's installer was written
+        // seconds before it runs.
+        Sleep(1000);
+        // The stand-in is a console program: started by the helper, which has no console, it gets a
+        // console of its own, and Wine starts a conhost.exe for it. Here it would share ours.
+        std::optional<Child> child =
+            start(run->installer, L" /S /UPDATE /D=" + run->dir + L"\\App Dir", run->dir, CREATE_NEW_CONSOLE);
         if (!child) continue;
         const Exit exit = wait_exit(*child);
         const std::vector<double> records = log_times(run->installer_log);
@@ -401,7 +417,7 @@ DirectRuns installer_direct(const Bench& bench, const std::wstring& exit_codes) 
         direct.run_ms.push_back(exit.elapsed_ms);
         direct.start_ms.push_back(records.front() - child->start_epoch);
         direct.rest_ms.push_back(exit.end_epoch - records.front());
-        std::fprintf(stderr, "DIAG direct start %.1f run %.1f\n", records.front() - child->start_epoch, exit.elapsed_ms);
+        direct.create_ms.push_back(child->create_ms);
     }
     return direct;
 }
@@ -412,7 +428,9 @@ struct PathRuns {
     std::vector<double> total_ms;
     std::vector<double> to_first_installer_ms;  // helper start to the first installer record
     std::vector<double> after_last_installer_ms;  // last silent installer record to the helper's end
-    std::vector<double> peak_bytes;
+    std::vector<double> installer_to_app_ms;      // (a): installer record to the relaunched application's record
+    std::vector<double> peak_bytes;             // the last reading while it ran
+    std::vector<double> peak_after_exit_bytes;  // read once it had ended, when Wine still answers
 };
 
 // Path (a) with exit codes "0", path (b) with "1": a dead id, an unlocked executable, then the
@@ -421,6 +439,7 @@ PathRuns helper_path(const Bench& bench, const wchar_t* tag, const std::wstring&
                      DWORD sample_every_ms) {
     PathRuns runs;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         const std::optional<RunDir> run = make_run_dir(bench, tag, exit_codes, 0);
         if (!run) continue;
         const DWORD pid = dead_pid(bench);
@@ -439,11 +458,9 @@ PathRuns helper_path(const Bench& bench, const wchar_t* tag, const std::wstring&
         runs.total_ms.push_back(exit.elapsed_ms);
         runs.to_first_installer_ms.push_back(installs.front() - helper->start_epoch);
         runs.after_last_installer_ms.push_back(exit.end_epoch - installs[silent_runs - 1]);
+        if (!launches.empty()) runs.installer_to_app_ms.push_back(launches.front() - installs.front());
         if (exit.peak_alive) runs.peak_bytes.push_back(static_cast<double>(*exit.peak_alive));
-        if (i == 0 && sample_every_ms > 0) {
-            std::fprintf(stderr, "peak working set after exit: %s\n",
-                         exit.peak_after_exit ? std::to_string(*exit.peak_after_exit).c_str() : "not reported");
-        }
+        if (exit.peak_after_exit) runs.peak_after_exit_bytes.push_back(static_cast<double>(*exit.peak_after_exit));
     }
     return runs;
 }
@@ -459,6 +476,7 @@ BoxRuns time_to_box(const Bench& bench, const std::wstring& program, const std::
                     const std::wstring& expected_text) {
     BoxRuns runs;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         std::optional<Child> child = start(program, tail, bench.work);
         if (!child) continue;
         HWND box = nullptr;
@@ -503,6 +521,7 @@ BoxRuns time_to_box(const Bench& bench, const std::wstring& program, const std::
 std::vector<double> reaction_to_exit(const Bench& bench) {
     std::vector<double> times;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         const std::optional<RunDir> run = make_run_dir(bench, L"exit", L"0", 1500);
         if (!run) continue;
         std::optional<Child> app = start(run->app, L"", L"");
@@ -511,10 +530,8 @@ std::vector<double> reaction_to_exit(const Bench& bench) {
         write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
         std::optional<Child> helper = start_helper(bench, helper_tail(app->pid, *run), run->dir);
         if (!helper) continue;
-        const Exit app_exit = wait_exit(*app);
         const Exit exit = wait_exit(*helper);
         const double app_end = exit_epoch(*app);
-        std::fprintf(stderr, "DIAG app end by times %.1f, by wait %.1f, record+1500 %.1f; installer %.1f\n", app_end - helper->start_epoch, app_exit.end_epoch - helper->start_epoch, log_times(run->app_log).front() + 1500 - helper->start_epoch, log_times(run->installer_log).front() - helper->start_epoch);
         const std::vector<double> installs = log_times(run->installer_log);
         if (!exit.ended || exit.code != 0 || installs.size() != 1 || app_end < helper->start_epoch) {
             complain("reaction to exit", i);
@@ -530,6 +547,7 @@ std::vector<double> reaction_to_exit(const Bench& bench) {
 std::vector<double> reaction_to_unlock(const Bench& bench) {
     std::vector<double> times;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         const std::optional<RunDir> run = make_run_dir(bench, L"unlock", L"0", 0);
         if (!run) continue;
         const DWORD pid = dead_pid(bench);
@@ -589,6 +607,7 @@ std::string marker_of(const RunDir& run) {
 CpuRuns cpu_waiting_for_process(const Bench& bench) {
     CpuRuns runs;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         const std::optional<RunDir> run = make_run_dir(bench, L"cpu-live", L"0", 11500);
         if (!run) continue;
         std::optional<Child> app = start(run->app, L"", L"");
@@ -607,6 +626,7 @@ CpuRuns cpu_waiting_for_process(const Bench& bench) {
 CpuRuns cpu_waiting_for_unlock(const Bench& bench) {
     CpuRuns runs;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         const std::optional<RunDir> run = make_run_dir(bench, L"cpu-lock", L"0", 0);
         if (!run) continue;
         const DWORD pid = dead_pid(bench);
@@ -630,6 +650,7 @@ struct IdleRuns {
 IdleRuns idle_process(const Bench& bench, const wchar_t* program) {
     IdleRuns runs;
     for (int i = 0; i < bench.runs; ++i) {
+        pause_between_runs();
         std::optional<Child> child = start(bench.bin + program, L" idle", L"");
         if (!child) continue;
         wait_until(child->start_clock + 300);
@@ -653,21 +674,23 @@ void floor_row(const char* what, const std::vector<double>& values) {
     std::printf("| %s | %.1f | %.1f | %zu |\n", what, s.median, s.max, s.count);
 }
 
-// One row of the overhead table: the floor, the measured times, the overhead over the floor and the
-// overhead net of `wine_ms`, the part of it that is Wine's process start rather than the helper.
-// `allowance_ms` is the part of the overhead that the behaviour itself allows (a probe interval).
+// One row of the overhead table: the floor, the measured times and the overhead over the floor, also
+// net of Wine's cost twice: of a trivial process's start (`trivial_ms`) and of Wine's floor for what
+// this path starts (`wine_ms`: a process with the helper's imports, a minimal program's box, the
+// installer's own start). `allowance_ms` is the part of the overhead that the behaviour itself
+// allows (a probe interval).
 void overhead_row(const char* path, const char* floor_text, double floor_ms, const std::vector<double>& measured,
-                  double wine_ms, double allowance_ms) {
+                  double trivial_ms, double wine_ms, double allowance_ms) {
     const Stats total = stats(measured);
     const Stats over = stats(minus(measured, floor_ms));
-    const double net = over.median - wine_ms;
     char ratio[32] = "n/a";
     if (floor_ms > 0) std::snprintf(ratio, sizeof(ratio), "%.3f", total.median / floor_ms);
+    const double net = over.median - wine_ms;
     const char* verdict = over.median - allowance_ms <= 20 ? "met"
                           : net - allowance_ms <= 20     ? "met net of Wine"
                                                          : "missed";
-    std::printf("| %s | %s | %.1f | %.1f | %.1f | %.1f | %s | %.1f | %s |\n", path, floor_text, total.median,
-                total.max, over.median, over.max, ratio, net, verdict);
+    std::printf("| %s | %s | %.1f | %.1f | %.1f | %.1f | %s | %.1f | %.1f | %s |\n", path, floor_text, total.median,
+                total.max, over.median, over.max, ratio, over.median - trivial_ms, net, verdict);
 }
 
 std::string ms_text(double value) {
@@ -756,6 +779,7 @@ int wmain(int argc, wchar_t** argv) {
     floor_row("installer stand-in (exit 0) started directly, start to end", installer_ok.run_ms);
     floor_row("its process start: start to its log record", installer_ok.start_ms);
     floor_row("its log record to its end", installer_ok.rest_ms);
+    floor_row("CreateProcessW alone, for that start", installer_ok.create_ms);
     floor_row("installer stand-in (exit 1) started directly, start to end", installer_failing.run_ms);
 
     const double floor_a = dead_pid_pause_ms + settling_pause_ms + installer_ok_ms;
@@ -763,20 +787,25 @@ int wmain(int argc, wchar_t** argv) {
     const std::string floor_a_text = "2000 + 800 + " + ms_text(installer_ok_ms) + " = " + ms_text(floor_a);
     const std::string floor_b_text = "2000 + 800 + 3 × " + ms_text(installer_failing_ms) + " + 2 × 1000 = " +
                                      ms_text(floor_b);
-    std::printf("\nTime over the mandated floor (net: less Wine's cost named below the table)\n\n"
-                "| path | floor | median | max | overhead median | overhead max | ratio | net overhead | ≤ 20 ms |\n"
-                "|---|---|---|---|---|---|---|---|---|\n");
-    overhead_row("(a) dead pid, install succeeds", floor_a_text.c_str(), floor_a, path_a.total_ms, process_start_ms, 0);
+    const double imports_ms = stats(noop_gui).median;
+    std::printf("\nTime over the mandated floor\n\n"
+                "| path | floor | median | max | overhead median | overhead max | ratio | net of a trivial process "
+                "| net of Wine's floor | ≤ 20 ms |\n|---|---|---|---|---|---|---|---|---|---|\n");
+    overhead_row("(a) dead pid, install succeeds", floor_a_text.c_str(), floor_a, path_a.total_ms, process_start_ms,
+                 imports_ms, 0);
     overhead_row("(b) three failures, then the shell", floor_b_text.c_str(), floor_b, path_b.total_ms,
-                 process_start_ms, 0);
-    overhead_row("(c) bad options, start to box", "0", 0, path_c.to_box_ms, box_floor_ms, 0);
-    overhead_row("application exit to installer start", "800", settling_pause_ms, to_exit, installer_start_ms, 0);
+                 process_start_ms, imports_ms, 0);
+    overhead_row("(c) bad options, start to box", "0", 0, path_c.to_box_ms, process_start_ms, box_floor_ms, 0);
+    overhead_row("application exit to installer start", "800", settling_pause_ms, to_exit, installer_start_ms,
+                 installer_start_ms, 0);
     overhead_row("unlock to installer start", "800 + ≤ 200", settling_pause_ms, to_unlock, installer_start_ms,
-                 unlock_probe_interval_ms);
-    std::printf("\nNet of: (a), (b) a trivial process's start and end (%.1f ms); (c) the minimal program's time to its "
-                "box (%.1f ms); reactions: the installer's own process start (%.1f ms). The unlock row is judged "
-                "against 800 + 200 ms, since the release may come just after a probe.\n",
-                process_start_ms, box_floor_ms, installer_start_ms);
+                 installer_start_ms, unlock_probe_interval_ms);
+    std::printf("\nA trivial process starts and ends in %.1f ms. Wine's floor: for (a) and (b) a process with the "
+                "helper's imports (%.1f ms); for (c) a minimal program with those imports showing a box (%.1f ms); "
+                "for the reactions the installer's own process start (%.1f ms), which the trivial-process column "
+                "uses too. The unlock row is judged against 800 + 200 ms, since the release may come just after a "
+                "probe.\n",
+                process_start_ms, imports_ms, box_floor_ms, installer_start_ms);
 
     const Stats a_before = stats(path_a.to_first_installer_ms);
     const Stats a_after = stats(path_a.after_last_installer_ms);
@@ -789,15 +818,21 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("| (a) installer record to helper end (finish: delete, stamp, notify, relaunch) | %.1f, %.1f | "
                 "installer's rest %.1f |\n",
                 a_after.median, a_after.max, installer_rest_ms);
+    const Stats a_app = stats(path_a.installer_to_app_ms);
+    std::printf("| (a) installer record to relaunched application record | %.1f, %.1f | installer's rest %.1f + "
+                "application's process start %.1f |\n",
+                a_app.median, a_app.max, installer_rest_ms, installer_start_ms);
     std::printf("| (b) helper start to first installer record | %.1f, %.1f | 2800 + installer's process start %.1f |\n",
                 b_before.median, b_before.max, installer_start_ms);
     std::printf("| (b) third installer record to helper end (standard-error line, shell open) | %.1f, %.1f | "
                 "installer's rest %.1f |\n",
                 b_after.median, b_after.max, installer_rest_ms);
 
-    std::printf("\nCPU time (ms). Wine's GetProcessTimes counts in 10 ms ticks; Linux's scheduler statistics of the "
-                "same process count nanoseconds. Neither includes the wineserver's work for the process.\n\n"
-                "| what | GetProcessTimes median | max | schedstat median | max | runs |\n|---|---|---|---|---|---|\n");
+    std::printf("\nCPU time (ms). GetThreadTimes of the main thread counts in 10 ms ticks (Wine 8 answers "
+                "GetProcessTimes for another process with the caller's own times); Linux's scheduler statistics of "
+                "the same process (/proc/PID/task/*/schedstat) count nanoseconds. Neither includes the wineserver's "
+                "work for the process.\n\n"
+                "| what | GetThreadTimes median | max | schedstat median | max | runs |\n|---|---|---|---|---|---|\n");
     cpu_row("trivial process (kernel32 only), its first 0.5 s", noop_idle.times_ms, noop_idle.scheduler_ms);
     cpu_row("trivial process with the helper's imports, its first 0.5 s", noop_gui_idle.times_ms,
             noop_gui_idle.scheduler_ms);
@@ -811,7 +846,8 @@ int wmain(int argc, wchar_t** argv) {
 
     std::printf("\nPeak working set (KiB; Wine reports the whole Unix process, its own runtime included)\n\n"
                 "| process | median | max | runs |\n|---|---|---|---|\n");
-    memory_row("helper, path (a), last reading before its end (every 10 ms)", memory_a.peak_bytes);
+    memory_row("helper, path (a), last reading while it ran (read every 10 ms)", memory_a.peak_bytes);
+    memory_row("helper, path (a), read through its handle after its end", memory_a.peak_after_exit_bytes);
     memory_row("helper, path (c), while its box is up", path_c.peak_bytes);
     memory_row("trivial process (kernel32 only), idle", noop_idle.peak_bytes);
     memory_row("trivial process with the helper's imports, idle", noop_gui_idle.peak_bytes);
