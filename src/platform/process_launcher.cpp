@@ -1,6 +1,5 @@
 #include "platform/process_launcher.h"
 
-#include <mutex>
 #include <vector>
 
 #include "platform/handles.h"
@@ -22,7 +21,15 @@ struct Child {
 
 // Held while inheritable duplicates of the standard handles exist, so that a child started at the
 // same time by another thread cannot inherit them too.
-std::mutex launch_lock;
+// A slim reader/writer lock needs no initialisation call and pulls in no thread library.
+SRWLOCK launch_lock = SRWLOCK_INIT;
+
+struct LaunchLockGuard {
+    LaunchLockGuard() { AcquireSRWLockExclusive(&launch_lock); }
+    ~LaunchLockGuard() { ReleaseSRWLockExclusive(&launch_lock); }
+    LaunchLockGuard(const LaunchLockGuard&) = delete;
+    LaunchLockGuard& operator=(const LaunchLockGuard&) = delete;
+};
 
 bool contains_nul(std::u16string_view text) { return text.find(u'\0') != std::u16string_view::npos; }
 
@@ -181,7 +188,7 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
     std::wstring writable_command_line = to_wide(command_line);
 
     // Declared before the duplicates, so every return closes them first and then unlocks.
-    const std::lock_guard<std::mutex> guard(launch_lock);
+    const LaunchLockGuard guard;
     UniqueHandle std_handles[3];
     const DWORD std_ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (int i = 0; i < 3; ++i) {
