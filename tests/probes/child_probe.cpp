@@ -21,41 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "text.h"
+
 namespace {
 
-void append_utf8(std::string& out, std::uint32_t code_point) {
-    if (code_point < 0x80) {
-        out += static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        out += static_cast<char>(0xC0 | (code_point >> 6));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        out += static_cast<char>(0xE0 | (code_point >> 12));
-        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code_point >> 18));
-        out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
-    }
-}
-
+// Unpaired surrogates become U+FFFD, as the record format promises.
 std::string to_utf8(const std::wstring& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const std::uint32_t unit = text[i];
-        const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-        if (high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            append_utf8(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
-            ++i;
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            append_utf8(out, 0xFFFD);
-        } else {
-            append_utf8(out, unit);
-        }
-    }
-    return out;
+    return vellomar::to_utf8(std::u16string(text.begin(), text.end()));
 }
 
 std::wstring from_utf8(const std::string& text) {
