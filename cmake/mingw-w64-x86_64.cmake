@@ -1,12 +1,17 @@
-# Cross-compiles the helper for 64-bit Windows with the MinGW-w64 posix-thread toolchain.
+# Cross-compiles the helper for 64-bit Windows with MinGW-w64. The win32 thread model needs no
+# winpthread, which keeps the static executable small.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER  x86_64-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Tests run under Wine; scripts/wine-env sets up the private prefix and display it needs.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+find_program(VELLOMAR_WINE64 NAMES wine64 HINTS /usr/lib/wine NO_CACHE)
+if(VELLOMAR_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELLOMAR_WINE64})
+endif()

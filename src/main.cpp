@@ -23,5 +23,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // Loads that bypass the default directories (LOAD_WITH_ALTERED_SEARCH_PATH) still search the
     // current directory unless it is removed; it is usually that same folder.
     (void)SetDllDirectoryW(L"");
-    return vellomar::run_update();
+    return static_cast<int>(vellomar::run_update());
 }

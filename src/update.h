@@ -1,12 +1,10 @@
 #pragma once
-#include "options.h"
+#include "core/messages.h"
 
 namespace vellomar {
 
-// The whole update, from the command line to the relaunch; returns the exit code.
-int run_update();
-
-// After a successful silent installation: delete the package, stamp the version, relaunch.
-int finish_update(const UpdateOptions& options);
+// The whole update, from the command line to the relaunch; returns the exit code when it reaches
+// its end and otherwise ends the process itself.
+ExitCode run_update();
 
 }  // namespace vellomar

@@ -1,6 +1,6 @@
 // split_command_line against the C runtime itself: random command lines are split by argv_probe,
 // once as real child processes and once in bulk, and must give exactly the same arguments.
-#include "command_line.h"
+#include "core/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -138,7 +138,7 @@ UniqueHandle start_probe(const std::u16string& command_line, const std::wstring&
     const std::wstring application = probe::own_directory() + L"argv_probe.exe";
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", input.empty() ? nullptr : input.c_str());
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", output.c_str());
-    std::wstring buffer = to_wide(command_line);
+    std::wstring buffer = probe::wide(command_line);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info{};

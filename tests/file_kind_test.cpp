@@ -1,8 +1,7 @@
-#include "file_kind.h"
+#include "core/file_kind.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 namespace vellomar {
@@ -42,83 +41,6 @@ TEST(FileKind, LinksAreReparsePointsWithTheNameSurrogateBit) {
 TEST(FileKind, RegularFilesAreNeitherDirectoriesNorLinks) {
     for (const FactsCase& c : facts_cases) {
         EXPECT_EQ(is_regular_file(c.facts), c.regular) << c.name;
-    }
-}
-
-std::u16string repeated(char16_t unit, std::size_t count) {
-    return std::u16string(count, unit);
-}
-
-struct PathCase {
-    std::u16string path;
-    bool needs_absolute;
-};
-
-TEST(FileKind, RelativeAndLongPathsAreMadeAbsolute) {
-    const std::u16string drive_246 = u"C:\\" + repeated(u'a', 243);
-    const std::u16string drive_247 = u"C:\\" + repeated(u'a', 244);
-    const std::vector<PathCase> cases = {
-        {u"", false},
-        {u"C:", false},
-        {u"C:\\", false},
-        {u"C:/", false},
-        {u"c:\\Temp\\setup.exe", false},
-        {u"z:/temp/setup.exe", false},
-        {u"\\\\server\\share\\setup.exe", false},
-        {u"//server/share/setup.exe", false},
-        {u"\\/server/share", false},
-        {u"\\\\.\\C:\\setup.exe", false},
-        {u"\\\\?\\C:\\setup.exe", false},
-        {u"\\??\\C:\\setup.exe", false},
-        {u"setup.exe", true},
-        {u"a", true},
-        {u".\\setup.exe", true},
-        {u"..\\setup.exe", true},
-        {u"\\Temp\\setup.exe", true},
-        {u"/Temp/setup.exe", true},
-        {u"\\", true},
-        {u"C", true},
-        {u"C:setup.exe", true},
-        {u"C:..\\setup.exe", true},
-        {u"1:\\setup.exe", true},
-        {drive_246, false},
-        {drive_247, true},
-        {repeated(u'a', 246), true},
-        {repeated(u'a', 247), true},
-        {u"\\\\server\\share\\" + repeated(u'a', 232), true},
-        {u"\\\\.\\C:\\" + repeated(u'a', 240), true},
-        {u"\\\\?\\C:\\" + repeated(u'a', 300), false},
-        {u"\\??\\C:\\" + repeated(u'a', 300), false},
-    };
-    ASSERT_EQ(drive_246.size(), 246u);
-    ASSERT_EQ(drive_247.size(), 247u);
-    for (const PathCase& c : cases) {
-        EXPECT_EQ(needs_absolute_path(c.path), c.needs_absolute)
-            << "length " << c.path.size() << ": " << std::string(c.path.begin(), c.path.end());
-    }
-}
-
-struct PrefixCase {
-    std::u16string absolute;
-    std::u16string verbatim;
-};
-
-TEST(FileKind, VerbatimPrefixFollowsTheKindOfAbsolutePath) {
-    const std::u16string long_name = repeated(u'a', 300);
-    const std::vector<PrefixCase> cases = {
-        {u"C:\\Temp\\setup.exe", u"\\\\?\\C:\\Temp\\setup.exe"},
-        {u"C:\\", u"\\\\?\\C:\\"},
-        {u"C:\\" + long_name, u"\\\\?\\C:\\" + long_name},
-        {u"\\\\server\\share\\setup.exe", u"\\\\?\\UNC\\server\\share\\setup.exe"},
-        {u"\\\\server\\share", u"\\\\?\\UNC\\server\\share"},
-        {u"\\\\.\\C:\\Temp\\setup.exe", u"\\\\?\\C:\\Temp\\setup.exe"},
-        {u"\\\\.\\pipe\\name", u"\\\\?\\pipe\\name"},
-        {u"\\\\?\\C:\\Temp\\setup.exe", u"\\\\?\\C:\\Temp\\setup.exe"},
-        {u"\\\\?\\UNC\\server\\share", u"\\\\?\\UNC\\server\\share"},
-        {u"\\??\\C:\\Temp\\setup.exe", u"\\??\\C:\\Temp\\setup.exe"},
-    };
-    for (const PrefixCase& c : cases) {
-        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << std::string(c.absolute.begin(), c.absolute.end());
     }
 }
 

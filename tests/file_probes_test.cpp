@@ -1,6 +1,6 @@
 // The file probes on a real file system: plain, relative and over-long paths, a file held without
 // sharing by another process, the unlock wait, and package deletion.
-#include "file_probes.h"
+#include "platform/file_probes.h"
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,7 @@
 namespace vellomar {
 namespace {
 
-std::u16string u16(const std::wstring& text) {
-    return from_wide(text.c_str(), text.size());
-}
+using probe::u16;
 
 bool exists_verbatim(const std::wstring& absolute) {
     return GetFileAttributesW((L"\\\\?\\" + absolute).c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -154,8 +152,8 @@ TEST_F(FileProbes, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
     previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
     ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
 
-    EXPECT_EQ(file_system_path(u"setup.exe"), L"\\\\?\\" + dir_ + L"\\setup.exe");
-    EXPECT_EQ(file_system_path(u"sub\\..\\setup.exe"), L"\\\\?\\" + dir_ + L"\\setup.exe");
+    EXPECT_EQ(probe::wide(file_system_path(u"setup.exe")), L"\\\\?\\" + dir_ + L"\\setup.exe");
+    EXPECT_EQ(probe::wide(file_system_path(u"sub\\..\\setup.exe")), L"\\\\?\\" + dir_ + L"\\setup.exe");
     EXPECT_TRUE(is_existing_regular_file(u"setup.exe"));
     EXPECT_TRUE(is_existing_regular_file(u".\\setup.exe"));
     EXPECT_TRUE(is_existing_regular_file(u"sub/../setup.exe"));
@@ -167,11 +165,11 @@ TEST_F(FileProbes, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
 }
 
 TEST_F(FileProbes, ShortAbsoluteAndVerbatimPathsArePassedAsGiven) {
-    EXPECT_EQ(file_system_path(u16(file_)), file_);
-    EXPECT_EQ(file_system_path(u""), L"");
-    EXPECT_EQ(file_system_path(u"C:"), L"C:");
-    EXPECT_EQ(file_system_path(u"\\\\?\\" + u16(file_)), L"\\\\?\\" + file_);
-    EXPECT_EQ(file_system_path(u"\\\\server\\share\\setup.exe"), L"\\\\server\\share\\setup.exe");
+    EXPECT_EQ(probe::wide(file_system_path(u16(file_))), file_);
+    EXPECT_EQ(probe::wide(file_system_path(u"")), L"");
+    EXPECT_EQ(probe::wide(file_system_path(u"C:")), L"C:");
+    EXPECT_EQ(probe::wide(file_system_path(u"\\\\?\\" + u16(file_))), L"\\\\?\\" + file_);
+    EXPECT_EQ(probe::wide(file_system_path(u"\\\\server\\share\\setup.exe")), L"\\\\server\\share\\setup.exe");
     EXPECT_TRUE(is_existing_regular_file(u"\\\\?\\" + u16(file_)));
 }
 
@@ -185,7 +183,7 @@ TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
     create_file(long_file, FILE_ATTRIBUTE_READONLY);
     ASSERT_GT(long_file.size(), static_cast<size_t>(MAX_PATH));
 
-    EXPECT_EQ(file_system_path(u16(long_file)), L"\\\\?\\" + long_file);
+    EXPECT_EQ(probe::wide(file_system_path(u16(long_file))), L"\\\\?\\" + long_file);
     EXPECT_TRUE(is_existing_regular_file(u16(long_file)));
     EXPECT_TRUE(path_exists(u16(deep)));
     EXPECT_FALSE(is_existing_regular_file(u16(deep)));

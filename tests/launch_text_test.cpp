@@ -1,12 +1,12 @@
-#include "platform/launch_text.h"
+#include "core/launch_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <random>
 
-#include "command_line.h"
-#include "text.h"
+#include "core/command_line.h"
+#include "core/text.h"
 
 namespace vellomar {
 namespace {
@@ -249,65 +249,6 @@ TEST(JoinSearchDirectory, BackslashGoesBetweenUnlessAlreadyThere) {
 
 TEST(JoinSearchDirectory, NameWithItsOwnDriveHasNoCandidate) {
     EXPECT_EQ(join_search_directory(u"C:\\dir", u"C:tool.exe"), std::nullopt);
-}
-
-TEST(PlanOsPath, ShortAbsoluteAndVerbatimPathsStayAndOthersBecomeAbsolute) {
-    const std::pair<std::u16string, OsPathRule> cases[] = {
-        {u"", OsPathRule::keep},
-        {u"C:", OsPathRule::keep},
-        {u"C:\\x\\a.exe", OsPathRule::keep},
-        {u"C:/x", OsPathRule::keep},
-        {u"\\\\server\\share\\a.exe", OsPathRule::keep},
-        {u"/\\server", OsPathRule::keep},
-        {u"\\??\\C:\\a.exe", OsPathRule::keep},
-        {u"\\\\?\\GLOBALROOT\\x", OsPathRule::keep},
-        {u"\\\\?\\C:", OsPathRule::keep},
-        {u"a.exe", OsPathRule::make_absolute},
-        {u"sub\\a.exe", OsPathRule::make_absolute},
-        {u"C:a.exe", OsPathRule::make_absolute},
-        {u"\\a.exe", OsPathRule::make_absolute},
-        {u"\\:\\a.exe", OsPathRule::make_absolute},
-        {u"C:\\" + std::u16string(244, u'x'), OsPathRule::make_absolute},
-        {u"C:\\" + std::u16string(243, u'x'), OsPathRule::keep},
-        {u"C:\\" + std::u16string(256, u'x'), OsPathRule::make_absolute},
-        {u"C:\\" + std::u16string(257, u'x'), OsPathRule::keep},
-        {u"rel" + std::u16string(257, u'x'), OsPathRule::keep},
-    };
-    for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(plan_os_path(path).rule, expected) << to_utf8(path) << " (" << path.size() << " units)";
-    }
-}
-
-TEST(PlanOsPath, VerbatimDriveAndUncPathsOfferTheirPlainForm) {
-    const OsPathPlan drive = plan_os_path(u"\\\\?\\C:\\x\\a.exe");
-    EXPECT_EQ(drive.rule, OsPathRule::unwrap_if_exact);
-    EXPECT_EQ(drive.candidate, u"C:\\x\\a.exe");
-    const OsPathPlan unc = plan_os_path(u"\\\\?\\UNC\\server\\share\\a.exe");
-    EXPECT_EQ(unc.rule, OsPathRule::unwrap_if_exact);
-    EXPECT_EQ(unc.candidate, u"\\\\server\\share\\a.exe");
-    EXPECT_EQ(plan_os_path(u"\\\\?\\C:\\" + std::u16string(253, u'x')).rule, OsPathRule::keep);
-}
-
-TEST(LongPathForm, AddsTheVerbatimPrefixByForm) {
-    const TextCase cases[] = {
-        {u"C:\\x", u"\\\\?\\C:\\x"},
-        {u"\\\\server\\share\\x", u"\\\\?\\UNC\\server\\share\\x"},
-        {u"\\\\.\\pipe\\x", u"\\\\?\\pipe\\x"},
-        {u"\\\\?\\C:\\x", u"\\\\?\\C:\\x"},
-        {u"\\??\\C:\\x", u"\\??\\C:\\x"},
-        {u"x", u"x"},
-    };
-    for (const TextCase& c : cases) {
-        EXPECT_EQ(long_path_form(c.input), c.expected) << to_utf8(c.input);
-    }
-}
-
-TEST(WorkingDirectoryCandidate, VerbatimFormsOfferTheirPlainForm) {
-    EXPECT_EQ(working_directory_candidate(u"\\\\?\\UNC\\server\\share"), std::u16string(u"\\\\server\\share"));
-    EXPECT_EQ(working_directory_candidate(u"\\\\?\\C:\\dir"), std::u16string(u"C:\\dir"));
-    EXPECT_EQ(working_directory_candidate(u"\\\\?\\UNC"), std::u16string(u"\\"));
-    EXPECT_EQ(working_directory_candidate(u"C:\\dir"), std::nullopt);
-    EXPECT_EQ(working_directory_candidate(u"\\??\\C:\\dir"), std::nullopt);
 }
 
 TEST(OsErrorPieces, FailedLookupNamesBothCodesAsSignedDecimals) {

@@ -1,4 +1,4 @@
-#include "messages.h"
+#include "core/messages.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "unicode_tables.h"
+#include "core/text.h"
+#include "core/unicode_tables.h"
 
 namespace vellomar {
 namespace {
@@ -71,11 +72,11 @@ TEST(DebugRender, UnicodeTablesSplitAtCategoryBoundaries) {
     EXPECT_FALSE(is_grapheme_extend(0));
 }
 
-TEST(SilentInstallFailureLine, IsUtf8OfTheRenderingAndALineFeed) {
-    EXPECT_EQ(silent_install_failure_line(installer_exit_code_message(2)),
+TEST(SilentInstallFailureLine, IsTheRenderingAndALineFeed) {
+    EXPECT_EQ(to_utf8(silent_install_failure_line(installer_exit_code_message(2))),
               "silent install failed: Some(\"\xE5\xAE\x89\xE8\xA3\x85\xE7\xA8\x8B\xE5\xBA\x8F\xE9\x80\x80\xE5\x87\xBA"
               "\xE7\xA0\x81 2\")\n");
-    EXPECT_EQ(silent_install_failure_line(std::nullopt), "silent install failed: None\n");
+    EXPECT_EQ(silent_install_failure_line(std::nullopt), u"silent install failed: None\n");
 }
 
 }  // namespace

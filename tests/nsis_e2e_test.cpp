@@ -73,12 +73,12 @@ TEST(RealInstaller, SampleApplicationIsUpdatedFromOneToTwo) {
     const std::wstring log = install_dir + L"\\sample-app.log";
 
     // v1 hands over to the helper and exits; the watch catches any box the helper might show.
-    probe::BoxWatch* watch = probe::start_box_watch(0, probe::helper_caption);
+    probe::BoxWatch watch(0, probe::helper_caption);
     const probe::RunResult handover = probe::run_exact(
         app, L"\"" + app + L"\" --update \"" + package + L"\" 2.1.0.7 --helper \"" + bin + L"vellomar-update.exe\"");
     ASSERT_EQ(handover.exit_code, 0u);
     const std::string updated = wait_for_log(log, "started 2.1.0 ", "\nrunning\n", 30000);
-    const std::vector<probe::MessageBoxRecord> boxes = probe::stop_box_watch(watch);
+    const std::vector<probe::MessageBoxRecord> boxes = watch.stop();
 
     EXPECT_TRUE(boxes.empty());
     ASSERT_NE(updated.find("started 1.0.0"), std::string::npos) << updated;

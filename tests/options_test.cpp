@@ -1,4 +1,4 @@
-#include "options.h"
+#include "core/options.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "core/command_line.h"
 
 namespace vellomar {
 namespace {
@@ -77,77 +77,6 @@ TEST(ParsePid, AcceptsOnlyAnOptionalPlusAndDecimalDigitsUpTo32Bits) {
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(text));
         EXPECT_EQ(parse_pid(text), expected);
-    }
-}
-
-TEST(StripVerbatimPrefix, RemovesOnlyTheExactVerbatimPrefix) {
-    const std::vector<std::pair<std::u16string, std::u16string>> cases = {
-        {uR"(\\?\C:\App\app.exe)", uR"(C:\App\app.exe)"},
-        {uR"(\\?\UNC\server\share)", uR"(UNC\server\share)"},
-        {uR"(\\?\)", u""},
-        {uR"(\\?)", uR"(\\?)"},
-        {uR"(\\.\C:\x)", uR"(\\.\C:\x)"},
-        {uR"(//?/C:/x)", uR"(//?/C:/x)"},
-        {uR"(C:\\?\x)", uR"(C:\\?\x)"},
-        {u"", u""},
-    };
-    for (const auto& [path, expected] : cases) {
-        SCOPED_TRACE(testing::PrintToString(path));
-        EXPECT_EQ(strip_verbatim_prefix(path), expected);
-    }
-}
-
-TEST(StripVerbatimPrefix, StrippedRestIsTextButUnprefixedPathKeepsSurrogates) {
-    EXPECT_EQ(strip_verbatim_prefix(u"\\\\?\\C:\\a" + lone_high), u"C:\\a\uFFFD");
-    EXPECT_EQ(strip_verbatim_prefix(u"C:\\a" + lone_high), u"C:\\a" + lone_high);
-}
-
-TEST(ParentPath, RemovesTheLastComponentAndTheSeparatorsBeforeIt) {
-    const std::vector<std::pair<std::u16string, std::optional<std::u16string>>> cases = {
-        {uR"(C:\App\app.exe)", uR"(C:\App)"},
-        {uR"(C:\app.exe)", uR"(C:\)"},
-        {uR"(C:\App\)", uR"(C:\)"},
-        {uR"(C:/App/sub//app.exe)", uR"(C:/App/sub)"},
-        {uR"(C:\App\\\app.exe)", uR"(C:\App)"},
-        {uR"(C:\\\app.exe)", uR"(C:\)"},
-        {uR"(C:app.exe)", uR"(C:)"},
-        {u"app.exe", u""},
-        {uR"(dir\app.exe)", u"dir"},
-        {uR"(a\\b\\\c)", uR"(a\\b)"},
-        {uR"(\app.exe)", uR"(\)"},
-        {uR"(/a/b)", uR"(/a)"},
-        {uR"(\\server\share\app.exe)", uR"(\\server\share\)"},
-        {uR"(\\server\share\dir\app.exe)", uR"(\\server\share\dir)"},
-        {uR"(//server/share/x)", uR"(//server/share/)"},
-        {uR"(UNC\server\share)", uR"(UNC\server)"},
-        // `.` components are skipped, except one opening a path without a root.
-        {uR"(C:\App\.\app.exe)", uR"(C:\App)"},
-        {uR"(C:\App\app.exe\.)", uR"(C:\App)"},
-        {uR"(C:\App\.)", uR"(C:\)"},
-        {uR"(.\app.exe)", u"."},
-        {u".", u""},
-        {uR"(.\.)", u""},
-        {uR"(x\.)", u""},
-        {uR"(C:.\x)", u"C:."},
-        // `..` is removed like a name.
-        {uR"(C:\a\..)", uR"(C:\a)"},
-        {uR"(..\x)", u".."},
-        {u"..", u""},
-        {uR"(安装\程序.exe)", u"安装"},
-        {u"d" + lone_high + u"\\x", u"d" + lone_high},
-    };
-    for (const auto& [path, expected] : cases) {
-        SCOPED_TRACE(testing::PrintToString(path));
-        EXPECT_EQ(parent_path(path), expected);
-    }
-}
-
-TEST(ParentPath, DriveRootOrShareAloneHasNoParent) {
-    for (const std::u16string path : {u"", u"C:", uR"(C:\)", uR"(C:\\)", uR"(C:\.)", uR"(\)", u"/", uR"(\\)",
-                                      uR"(\\server)", uR"(\\server\)", uR"(\\server\share)", uR"(\\server\share\)",
-                                      uR"(\.\)"}) {
-        SCOPED_TRACE(testing::PrintToString(path));
-        EXPECT_EQ(parent_path(path), std::nullopt);
     }
 }
 

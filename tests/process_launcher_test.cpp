@@ -13,12 +13,12 @@
 
 #include "platform/win32_queries.h"
 #include "probe_support.h"
-#include "text.h"
+#include "core/text.h"
 
 namespace vellomar {
 namespace {
 
-std::u16string u16(const std::wstring& text) { return from_wide(text.c_str(), text.size()); }
+using probe::u16;
 
 std::u16string probe_exe() { return u16(probe::own_directory()) + u"child_probe.exe"; }
 
@@ -28,7 +28,7 @@ bool running_under_wine() {
 
 void write_bytes(const std::u16string& path, const std::string& bytes) {
     const HANDLE file =
-        CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(probe::wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE) << to_utf8(path);
     DWORD written = 0;
     EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
@@ -36,7 +36,7 @@ void write_bytes(const std::u16string& path, const std::string& bytes) {
 }
 
 std::optional<std::string> read_bytes(const std::u16string& path) {
-    const HANDLE file = CreateFileW(to_wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    const HANDLE file = CreateFileW(probe::wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return std::nullopt;
@@ -52,7 +52,7 @@ std::optional<std::string> read_bytes(const std::u16string& path) {
 }
 
 bool path_exists(const std::u16string& path) {
-    return GetFileAttributesW(to_wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(probe::wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void remove_tree(const std::wstring& path) {
@@ -84,7 +84,7 @@ struct TempDir {
     TempDir() = default;
     ~TempDir() {
         for (int attempt = 0; attempt < 50 && path_exists(path); ++attempt) {
-            remove_tree(to_wide(path));
+            remove_tree(probe::wide(path));
             if (path_exists(path)) {
                 Sleep(100);
             }
@@ -95,7 +95,7 @@ struct TempDir {
 
 // A copy of the probe at `path`, configured by `path.probe` when `config` is not empty.
 void place_probe(const std::u16string& path, const std::string& config = {}) {
-    ASSERT_TRUE(CopyFileW(to_wide(probe_exe()).c_str(), to_wide(path).c_str(), FALSE))
+    ASSERT_TRUE(CopyFileW(probe::wide(probe_exe()).c_str(), probe::wide(path).c_str(), FALSE))
         << to_utf8(path) << " error " << GetLastError();
     if (!config.empty()) {
         write_bytes(path + u".probe", config);
@@ -103,8 +103,8 @@ void place_probe(const std::u16string& path, const std::string& config = {}) {
 }
 
 void remove_probe(const std::u16string& path) {
-    DeleteFileW(to_wide(path).c_str());
-    DeleteFileW(to_wide(path + u".probe").c_str());
+    DeleteFileW(probe::wide(path).c_str());
+    DeleteFileW(probe::wide(path + u".probe").c_str());
 }
 
 // The test's own standard handles, replaced for one scope and restored afterwards.
@@ -125,7 +125,7 @@ struct StdHandlesSwap {
 };
 
 HANDLE open_output_file(const std::u16string& path) {
-    return CreateFileW(to_wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    return CreateFileW(probe::wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
@@ -166,14 +166,14 @@ struct Captured {
 };
 
 // run_and_wait with the test's standard output sent to a file, where the probe writes its record.
-Captured run_capturing(const ChildProcessSpec& spec, const TempDir& scratch) {
+Captured run_capturing(const LaunchRequest& request, const TempDir& scratch) {
     const std::u16string capture = scratch / u"stdout.txt";
     Captured captured{std::int32_t{0}, std::nullopt};
     {
         const HANDLE output = open_output_file(capture);
         EXPECT_NE(output, INVALID_HANDLE_VALUE);
         const StdHandlesSwap swap(GetStdHandle(STD_INPUT_HANDLE), output, GetStdHandle(STD_ERROR_HANDLE));
-        captured.outcome = run_and_wait(spec);
+        captured.outcome = run_and_wait(request);
         CloseHandle(output);
     }
     if (const std::optional<std::string> text = read_bytes(capture)) {
@@ -213,17 +213,17 @@ std::u16string current_directory() {
 struct CurrentDirectorySwap {
     std::u16string saved = current_directory();
     explicit CurrentDirectorySwap(const std::u16string& directory) {
-        EXPECT_TRUE(SetCurrentDirectoryW(to_wide(directory).c_str()));
+        EXPECT_TRUE(SetCurrentDirectoryW(probe::wide(directory).c_str()));
     }
     CurrentDirectorySwap(const CurrentDirectorySwap&) = delete;
-    ~CurrentDirectorySwap() { SetCurrentDirectoryW(to_wide(saved).c_str()); }
+    ~CurrentDirectorySwap() { SetCurrentDirectoryW(probe::wide(saved).c_str()); }
 };
 
 struct PathSwap {
-    std::optional<std::u16string> saved = environment_variable(u"PATH");
-    explicit PathSwap(const std::u16string& value) { SetEnvironmentVariableW(L"PATH", to_wide(value).c_str()); }
+    OsResult<std::u16string> saved = environment_variable(u"PATH");
+    explicit PathSwap(const std::u16string& value) { SetEnvironmentVariableW(L"PATH", probe::wide(value).c_str()); }
     PathSwap(const PathSwap&) = delete;
-    ~PathSwap() { SetEnvironmentVariableW(L"PATH", saved ? to_wide(*saved).c_str() : nullptr); }
+    ~PathSwap() { SetEnvironmentVariableW(L"PATH", saved.ok() ? probe::wide(saved.value).c_str() : nullptr); }
 };
 
 bool wait_for_file(const std::u16string& path, DWORD timeout_ms) {
@@ -239,7 +239,7 @@ bool wait_for_file(const std::u16string& path, DWORD timeout_ms) {
 
 ArgumentEntry ordinary(std::u16string text) { return {std::move(text), false}; }
 
-ChildProcessSpec spec_of(std::u16string program, std::vector<ArgumentEntry> arguments = {},
+LaunchRequest request_of(std::u16string program, std::vector<ArgumentEntry> arguments = {},
                          std::optional<std::u16string> directory = std::nullopt, std::uint32_t flags = 0) {
     return {std::move(program), std::move(arguments), std::move(directory), flags};
 }
@@ -250,7 +250,7 @@ TEST(LauncherExitCode, RunAndWaitReturnsTheExitCodeWithTheSameBits) {
         {u"0", 0}, {u"1", 1}, {u"-1", -1}, {u"0xFFFFFFFF", -1}, {u"0xC0000005", -1073741819},
     };
     for (const auto& [code, expected] : cases) {
-        const Captured captured = run_capturing(spec_of(probe_exe(), {ordinary(u"--exit"), ordinary(code)}), scratch);
+        const Captured captured = run_capturing(request_of(probe_exe(), {ordinary(u"--exit"), ordinary(code)}), scratch);
         EXPECT_EQ(exit_code_of(captured.outcome), expected) << to_utf8(code);
     }
 }
@@ -259,7 +259,7 @@ TEST(LauncherCommandLine, VerbatimDirectoryArrivesUnquotedAndLast) {
     const TempDir scratch;
     const std::u16string program = probe_exe();
     const Captured captured = run_capturing(
-        spec_of(program, {ordinary(u"/S"), ordinary(u"/UPDATE"), {u"/D=C:\\Program Files\\App", true}}), scratch);
+        request_of(program, {ordinary(u"/S"), ordinary(u"/UPDATE"), {u"/D=C:\\Program Files\\App", true}}), scratch);
     ASSERT_TRUE(captured.record.has_value());
     EXPECT_EQ(captured.record->command_line, "\"" + to_utf8(program) + "\" /S /UPDATE /D=C:\\Program Files\\App");
     EXPECT_EQ(captured.record->argv, join_argv({program, u"/S", u"/UPDATE", u"/D=C:\\Program", u"Files\\App"}));
@@ -267,7 +267,7 @@ TEST(LauncherCommandLine, VerbatimDirectoryArrivesUnquotedAndLast) {
 
 TEST(LauncherCommandLine, NoArgumentsGiveTheQuotedProgramAlone) {
     const TempDir scratch;
-    const Captured captured = run_capturing(spec_of(probe_exe()), scratch);
+    const Captured captured = run_capturing(request_of(probe_exe()), scratch);
     ASSERT_TRUE(captured.record.has_value());
     EXPECT_EQ(captured.record->command_line, "\"" + to_utf8(probe_exe()) + "\"");
 }
@@ -293,15 +293,15 @@ TEST(LauncherCommandLine, GeneratedArgumentsReachTheChildUnchanged) {
     std::uniform_int_distribution<int> count(1, 8);
     constexpr int lists = 300;
     for (int i = 0; i < lists; ++i) {
-        ChildProcessSpec spec = spec_of(program);
+        LaunchRequest request = request_of(program);
         std::vector<std::u16string> expected_argv = {program};
         for (int n = count(random); n > 0; --n) {
-            spec.arguments.push_back(ordinary(random_argument(random)));
-            expected_argv.push_back(spec.arguments.back().text);
+            request.arguments.push_back(ordinary(random_argument(random)));
+            expected_argv.push_back(request.arguments.back().text);
         }
         const std::u16string expected_command_line =
-            std::get<std::u16string>(build_command_line(program, spec.arguments));
-        const Captured captured = run_capturing(spec, scratch);
+            std::get<std::u16string>(build_command_line(program, request.arguments));
+        const Captured captured = run_capturing(request, scratch);
         ASSERT_EQ(exit_code_of(captured.outcome), 0);
         ASSERT_TRUE(captured.record.has_value());
         ASSERT_EQ(captured.record->command_line, to_utf8(expected_command_line));
@@ -312,29 +312,29 @@ TEST(LauncherCommandLine, GeneratedArgumentsReachTheChildUnchanged) {
 
 TEST(LauncherWorkingDirectory, GivenDirectoryReachesTheChildAndAbsentInheritsOurs) {
     const TempDir scratch;
-    const Captured given = run_capturing(spec_of(probe_exe(), {}, scratch.path, 0), scratch);
+    const Captured given = run_capturing(request_of(probe_exe(), {}, scratch.path, 0), scratch);
     ASSERT_TRUE(given.record.has_value());
     EXPECT_EQ(given.record->directory, to_utf8(scratch.path));
 
-    const Captured absent = run_capturing(spec_of(probe_exe()), scratch);
+    const Captured absent = run_capturing(request_of(probe_exe()), scratch);
     ASSERT_TRUE(absent.record.has_value());
     EXPECT_EQ(absent.record->directory, to_utf8(current_directory()));
 }
 
 TEST(LauncherWorkingDirectory, VerbatimDriveFormIsPassedInItsPlainForm) {
     const TempDir scratch;
-    const Captured captured = run_capturing(spec_of(probe_exe(), {}, u"\\\\?\\" + scratch.path, 0), scratch);
+    const Captured captured = run_capturing(request_of(probe_exe(), {}, u"\\\\?\\" + scratch.path, 0), scratch);
     ASSERT_TRUE(captured.record.has_value());
     EXPECT_EQ(captured.record->directory, to_utf8(scratch.path));
 }
 
 TEST(LauncherWorkingDirectory, MissingDirectoryIsAnOsErrorAndNulIsRefused) {
     const TempDir scratch;
-    const LaunchError missing = error_of(run_and_wait(spec_of(probe_exe(), {}, scratch / u"no such dir")));
+    const LaunchError missing = error_of(run_and_wait(request_of(probe_exe(), {}, scratch / u"no such dir")));
     EXPECT_EQ(missing.kind, LaunchErrorKind::os);
     EXPECT_EQ(missing.os_code, static_cast<std::uint32_t>(ERROR_DIRECTORY));
 
-    const LaunchError nul = error_of(run_and_wait(spec_of(probe_exe(), {}, std::u16string(u"C:\\\0x", 5))));
+    const LaunchError nul = error_of(run_and_wait(request_of(probe_exe(), {}, std::u16string(u"C:\\\0x", 5))));
     EXPECT_EQ(nul.kind, LaunchErrorKind::invalid_input);
     EXPECT_EQ(nul.message, nul_in_data_message);
 }
@@ -346,7 +346,7 @@ TEST(LauncherStartAndRelease, ReturnsWhileTheChildStillRuns) {
     const std::u16string done = scratch / u"done.txt";
     place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nsleep_ms=3000\nwrite_file=" + to_utf8(done) + "\n");
     const std::optional<LaunchError> error =
-        start_and_release(spec_of(app, {}, scratch.path, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP));
+        start_and_release(request_of(app, {}, scratch.path, DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP));
     ASSERT_FALSE(error.has_value()) << to_utf8(launch_error_text(*error));
     EXPECT_FALSE(path_exists(done)) << "start_and_release waited for the child";
 
@@ -396,7 +396,7 @@ TEST(LauncherCreationFlags, ExtraFlagsReachCreateProcess) {
     const std::u16string name = u"suspended_probe.exe";
     const std::u16string ran = scratch / u"ran.txt";
     place_probe(scratch / name, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
-    ASSERT_FALSE(start_and_release(spec_of(scratch / name, {}, std::nullopt, CREATE_SUSPENDED)).has_value());
+    ASSERT_FALSE(start_and_release(request_of(scratch / name, {}, std::nullopt, CREATE_SUSPENDED)).has_value());
 
     const DWORD child_id = child_process_id(name);
     ASSERT_NE(child_id, 0u);
@@ -418,7 +418,7 @@ TEST(LauncherStdHandles, OursAreGivenAndMissingOnesStayNull) {
     ASSERT_NE(output, INVALID_HANDLE_VALUE);
     {
         const StdHandlesSwap swap(nullptr, output, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(exit_code_of(run_and_wait(spec_of(probe_exe()))), 0);
+        EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe()))), 0);
     }
     CloseHandle(output);
     const std::optional<Record> record = parse_record(read_bytes(capture).value_or(""));
@@ -432,7 +432,7 @@ TEST(LauncherStdHandles, NoneOfOursGivesTheChildNone) {
     place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\n");
     {
         const StdHandlesSwap swap(nullptr, nullptr, nullptr);
-        EXPECT_EQ(exit_code_of(run_and_wait(spec_of(app, {}, std::nullopt, DETACHED_PROCESS))), 0);
+        EXPECT_EQ(exit_code_of(run_and_wait(request_of(app, {}, std::nullopt, DETACHED_PROCESS))), 0);
     }
     const std::optional<Record> record = parse_record(read_bytes(scratch / u"log.txt").value_or(""));
     ASSERT_TRUE(record.has_value());
@@ -444,8 +444,8 @@ TEST(LauncherStdHandles, NoneOfOursGivesTheChildNone) {
 struct SearchPlaces {
     std::u16string name = u"vlsearch" + u16(std::to_wstring(GetCurrentProcessId())) + u".exe";
     std::u16string own = u16(probe::own_directory()) + name;
-    std::u16string system = system_directory().value_or(u"") + u"\\" + name;
-    std::u16string windows = windows_directory().value_or(u"") + u"\\" + name;
+    std::u16string system = system_directory().value + u"\\" + name;
+    std::u16string windows = windows_directory().value + u"\\" + name;
     TempDir path_dir;
     std::u16string on_path = path_dir / name;
     SearchPlaces() = default;
@@ -460,28 +460,28 @@ struct SearchPlaces {
 TEST(LauncherProgramSearch, OwnDirectoryThenSystemThenWindowsThenPath) {
     const TempDir scratch;
     const SearchPlaces places;
-    if (!CopyFileW(to_wide(probe_exe()).c_str(), to_wide(places.system).c_str(), FALSE)) {
+    if (!CopyFileW(probe::wide(probe_exe()).c_str(), probe::wide(places.system).c_str(), FALSE)) {
         GTEST_SKIP() << "the system directory is not writable here (error " << GetLastError() << ")";
     }
     place_probe(places.own, "exit_codes=11\n");
     place_probe(places.system, "exit_codes=12\n");
     place_probe(places.windows, "exit_codes=13\n");
     place_probe(places.on_path, "exit_codes=14\n");
-    const PathSwap path(places.path_dir.path + u";" + environment_variable(u"PATH").value_or(u""));
+    const PathSwap path(places.path_dir.path + u";" + environment_variable(u"PATH").value);
     const std::u16string bare = places.name.substr(0, places.name.size() - 4);
 
-    const Captured first = run_capturing(spec_of(bare), scratch);
+    const Captured first = run_capturing(request_of(bare), scratch);
     EXPECT_EQ(exit_code_of(first.outcome), 11);
     ASSERT_TRUE(first.record.has_value());
     EXPECT_EQ(first.record->command_line, "\"" + to_utf8(bare) + "\"");
     remove_probe(places.own);
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(bare), scratch).outcome), 12);
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(bare), scratch).outcome), 12);
     remove_probe(places.system);
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(bare), scratch).outcome), 13);
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(bare), scratch).outcome), 13);
     remove_probe(places.windows);
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(places.name), scratch).outcome), 14);
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(places.name), scratch).outcome), 14);
     remove_probe(places.on_path);
-    const LaunchError gone = error_of(run_and_wait(spec_of(bare)));
+    const LaunchError gone = error_of(run_and_wait(request_of(bare)));
     EXPECT_EQ(gone.kind, LaunchErrorKind::not_found);
     EXPECT_EQ(gone.message, u"program not found");
 }
@@ -492,9 +492,9 @@ TEST(LauncherProgramSearch, CurrentDirectoryOnlyCountsThroughPath) {
     place_probe(scratch / (bare + u".exe"), "exit_codes=15\n");
     const CurrentDirectorySwap in_scratch(scratch.path);
 
-    EXPECT_EQ(error_of(run_and_wait(spec_of(bare))).message, u"program not found");
-    const PathSwap path(u".;" + environment_variable(u"PATH").value_or(u""));
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(bare), scratch).outcome), 15);
+    EXPECT_EQ(error_of(run_and_wait(request_of(bare))).message, u"program not found");
+    const PathSwap path(u".;" + environment_variable(u"PATH").value);
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(bare), scratch).outcome), 15);
 }
 
 TEST(LauncherProgramSearch, NameWithADotIsSearchedWithoutExe) {
@@ -503,22 +503,22 @@ TEST(LauncherProgramSearch, NameWithADotIsSearchedWithoutExe) {
     const PathSwap path(path_dir.path);
     const std::u16string name = u"vltool" + u16(std::to_wstring(GetCurrentProcessId())) + u".old";
     place_probe(path_dir / (name + u".exe"), "exit_codes=21\n");
-    EXPECT_EQ(error_of(run_and_wait(spec_of(name))).message, u"program not found");
+    EXPECT_EQ(error_of(run_and_wait(request_of(name))).message, u"program not found");
 
     place_probe(path_dir / name, "exit_codes=22\n");
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(name), scratch).outcome), 22);
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(name), scratch).outcome), 22);
 }
 
 TEST(LauncherProgramSearch, DirectoryNamedLikeTheProgramIsMatchedAndFailsToStart) {
     const TempDir path_dir;
     const std::u16string bare = u"vldir" + u16(std::to_wstring(GetCurrentProcessId()));
     const std::u16string decoy = u16(probe::own_directory()) + bare + u".exe";
-    ASSERT_TRUE(CreateDirectoryW(to_wide(decoy).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(probe::wide(decoy).c_str(), nullptr));
     place_probe(path_dir / (bare + u".exe"));
     const PathSwap path(path_dir.path);
 
-    const LaunchError error = error_of(run_and_wait(spec_of(bare)));
-    RemoveDirectoryW(to_wide(decoy).c_str());
+    const LaunchError error = error_of(run_and_wait(request_of(bare)));
+    RemoveDirectoryW(probe::wide(decoy).c_str());
     EXPECT_EQ(error.kind, LaunchErrorKind::os);
     EXPECT_NE(error.os_code, 0u);
     EXPECT_EQ(launch_error_text(error), os_error_text(error.os_code));
@@ -526,34 +526,34 @@ TEST(LauncherProgramSearch, DirectoryNamedLikeTheProgramIsMatchedAndFailsToStart
 
 TEST(LauncherProgramPath, ExeIsAppendedOnlyWhenThatFileExists) {
     const TempDir scratch;
-    ASSERT_TRUE(CreateDirectoryW(to_wide(scratch / u"sub").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(probe::wide(scratch / u"sub").c_str(), nullptr));
     place_probe(scratch / u"sub\\tool.exe", "exit_codes=31\n");
     place_probe(scratch / u"sub\\plain", "exit_codes=32\n");
     const CurrentDirectorySwap in_scratch(scratch.path);
 
-    const Captured tool = run_capturing(spec_of(u"sub\\tool"), scratch);
+    const Captured tool = run_capturing(request_of(u"sub\\tool"), scratch);
     EXPECT_EQ(exit_code_of(tool.outcome), 31);
     ASSERT_TRUE(tool.record.has_value());
     EXPECT_EQ(tool.record->command_line, "\"sub\\tool\"");
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(u"sub/plain"), scratch).outcome), 32);
-    EXPECT_EQ(error_of(run_and_wait(spec_of(u"sub\\missing"))).kind, LaunchErrorKind::os);
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(u"sub/plain"), scratch).outcome), 32);
+    EXPECT_EQ(error_of(run_and_wait(request_of(u"sub\\missing"))).kind, LaunchErrorKind::os);
 }
 
 TEST(LauncherProgramPath, VerbatimAndNearlyLongPathsStart) {
     const TempDir scratch;
     const Captured verbatim =
-        run_capturing(spec_of(u"\\\\?\\" + probe_exe(), {ordinary(u"--exit"), ordinary(u"8")}), scratch);
+        run_capturing(request_of(u"\\\\?\\" + probe_exe(), {ordinary(u"--exit"), ordinary(u"8")}), scratch);
     EXPECT_EQ(exit_code_of(verbatim.outcome), 8);
     ASSERT_TRUE(verbatim.record.has_value());
     EXPECT_EQ(verbatim.record->command_line, "\"\\\\?\\" + to_utf8(probe_exe()) + "\" --exit 8");
 
     // 250 units: made absolute and given the verbatim prefix before CreateProcessW sees it.
     const std::u16string directory = scratch.path + u"\\" + std::u16string(100, u'd');
-    ASSERT_TRUE(CreateDirectoryW(to_wide(directory).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(probe::wide(directory).c_str(), nullptr));
     const std::u16string program = directory + u"\\" + std::u16string(250 - directory.size() - 5, u'p') + u".exe";
     ASSERT_EQ(program.size(), 250u);
-    ASSERT_TRUE(CopyFileW(to_wide(probe_exe()).c_str(), to_wide(u"\\\\?\\" + program).c_str(), FALSE));
-    EXPECT_EQ(exit_code_of(run_capturing(spec_of(program, {ordinary(u"--exit"), ordinary(u"9")}), scratch).outcome), 9);
+    ASSERT_TRUE(CopyFileW(probe::wide(probe_exe()).c_str(), probe::wide(u"\\\\?\\" + program).c_str(), FALSE));
+    EXPECT_EQ(exit_code_of(run_capturing(request_of(program, {ordinary(u"--exit"), ordinary(u"9")}), scratch).outcome), 9);
 }
 
 TEST(LauncherProgramPath, BadProgramTextFailsBeforeAnySearch) {
@@ -565,7 +565,7 @@ TEST(LauncherProgramPath, BadProgramTextFailsBeforeAnySearch) {
         {std::u16string(u"C:\\x\\no\0de", 10), nul_in_path_message},
     };
     for (const auto& [program, message] : cases) {
-        const LaunchError error = error_of(run_and_wait(spec_of(program)));
+        const LaunchError error = error_of(run_and_wait(request_of(program)));
         EXPECT_EQ(error.kind, LaunchErrorKind::invalid_input);
         EXPECT_EQ(error.message, message) << to_utf8(program);
     }
@@ -578,10 +578,10 @@ TEST(LauncherFailures, NulInAnArgumentStartsNothing) {
     place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
 
     const LaunchError error =
-        error_of(run_and_wait(spec_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));
+        error_of(run_and_wait(request_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));
     EXPECT_EQ(error.message, nul_in_data_message);
     EXPECT_FALSE(path_exists(ran));
-    EXPECT_EQ(exit_code_of(run_and_wait(spec_of(app, {ordinary(u"ok")}))), 0);
+    EXPECT_EQ(exit_code_of(run_and_wait(request_of(app, {ordinary(u"ok")}))), 0);
     EXPECT_TRUE(path_exists(ran));
 }
 
@@ -596,7 +596,7 @@ TEST(LauncherBatchScript, BatScriptRunsThroughCmdAndReceivesItsArguments) {
     const std::u16string script = scratch / u"run.bat";
     write_bytes(script, batch_script);
     const std::variant<std::int32_t, LaunchError> outcome =
-        run_and_wait(spec_of(script, {ordinary(u"/S"), ordinary(u"a b"), ordinary(u"x\"y"), ordinary(u"c&d")}));
+        run_and_wait(request_of(script, {ordinary(u"/S"), ordinary(u"a b"), ordinary(u"x\"y"), ordinary(u"c&d")}));
     EXPECT_EQ(exit_code_of(outcome), 7);
     EXPECT_EQ(read_bytes(scratch / u"args.txt").value_or(""), "[/S][a b][\"x\"\"y\"][\"c&d\"]\r\n");
 }
@@ -605,7 +605,7 @@ TEST(LauncherBatchScript, PercentSignArrivesLiterally) {
     const TempDir scratch;
     const std::u16string script = scratch / u"pct.bat";
     write_bytes(script, batch_script);
-    EXPECT_EQ(exit_code_of(run_and_wait(spec_of(script, {ordinary(u"50%"), ordinary(u"%PATH%")}))), 7);
+    EXPECT_EQ(exit_code_of(run_and_wait(request_of(script, {ordinary(u"50%"), ordinary(u"%PATH%")}))), 7);
     const std::string received = read_bytes(scratch / u"args.txt").value_or("");
     if (running_under_wine()) {
         GTEST_SKIP() << "Wine's cmd.exe does not expand %cd:~,% to an empty text; the script received " << received;
@@ -617,7 +617,7 @@ TEST(LauncherBatchScript, UpperCaseCmdScriptIsAScriptToo) {
     const TempDir scratch;
     const std::u16string script = scratch / u"RUN.CMD";
     write_bytes(script, batch_script);
-    EXPECT_EQ(exit_code_of(run_and_wait(spec_of(script, {ordinary(u"one"), ordinary(u"two words")}))), 7);
+    EXPECT_EQ(exit_code_of(run_and_wait(request_of(script, {ordinary(u"one"), ordinary(u"two words")}))), 7);
     EXPECT_EQ(read_bytes(scratch / u"args.txt").value_or(""), "[one][two words][][]\r\n");
 }
 
@@ -626,11 +626,11 @@ TEST(LauncherBatchScript, LineBreakInAnArgumentStartsNothing) {
     const std::u16string script = scratch / u"run.bat";
     write_bytes(script, batch_script);
     for (const std::u16string_view bad : {u"a\nb", u"a\rb"}) {
-        const LaunchError error = error_of(run_and_wait(spec_of(script, {ordinary(std::u16string(bad))})));
+        const LaunchError error = error_of(run_and_wait(request_of(script, {ordinary(std::u16string(bad))})));
         EXPECT_EQ(error.kind, LaunchErrorKind::invalid_input);
         EXPECT_EQ(error.message, u"batch file arguments are invalid");
     }
-    EXPECT_EQ(error_of(run_and_wait(spec_of(script, {ordinary(std::u16string(u"a\0b", 3))}))).message,
+    EXPECT_EQ(error_of(run_and_wait(request_of(script, {ordinary(std::u16string(u"a\0b", 3))}))).message,
               nul_in_data_message);
     EXPECT_FALSE(path_exists(scratch / u"args.txt"));
 }
@@ -703,7 +703,7 @@ int open_handle_count() {
 TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
     const TempDir scratch;
     const std::u16string decoy = scratch / u"decoy.exe";
-    ASSERT_TRUE(CreateDirectoryW(to_wide(decoy).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(probe::wide(decoy).c_str(), nullptr));
     const HANDLE null_device = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                            OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(null_device, INVALID_HANDLE_VALUE);
@@ -712,12 +712,12 @@ TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
     {
         const StdHandlesSwap swap(GetStdHandle(STD_INPUT_HANDLE), null_device, null_device);
         const auto one_of_each = [&] {
-            EXPECT_EQ(exit_code_of(run_and_wait(spec_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))), 3);
-            EXPECT_FALSE(start_and_release(spec_of(probe_exe())).has_value());
-            EXPECT_EQ(error_of(run_and_wait(spec_of(decoy))).kind, LaunchErrorKind::os);
-            EXPECT_EQ(error_of(run_and_wait(spec_of(probe_exe(), {}, scratch / u"missing", 0))).kind,
+            EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))), 3);
+            EXPECT_FALSE(start_and_release(request_of(probe_exe())).has_value());
+            EXPECT_EQ(error_of(run_and_wait(request_of(decoy))).kind, LaunchErrorKind::os);
+            EXPECT_EQ(error_of(run_and_wait(request_of(probe_exe(), {}, scratch / u"missing", 0))).kind,
                       LaunchErrorKind::os);
-            EXPECT_EQ(error_of(run_and_wait(spec_of(u"vl-no-such-program"))).kind, LaunchErrorKind::not_found);
+            EXPECT_EQ(error_of(run_and_wait(request_of(u"vl-no-such-program"))).kind, LaunchErrorKind::not_found);
             launches += 5;
         };
         one_of_each();

@@ -13,10 +13,13 @@ namespace vellomar {
 namespace {
 
 const wchar_t* const uninstall_parent = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const std::wstring entry_path(uninstall_entry_path.begin(), uninstall_entry_path.end());
+
+Hive hive_of(HKEY root) { return root == HKEY_CURRENT_USER ? Hive::current_user : Hive::local_machine; }
 
 bool entry_exists(HKEY hive) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive, uninstall_entry_path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(hive, entry_path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
@@ -34,7 +37,7 @@ public:
             RegCloseKey(parent);
         }
         DWORD disposition = 0;
-        status_ = RegCreateKeyExW(hive, uninstall_entry_path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
+        status_ = RegCreateKeyExW(hive, entry_path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_,
                                   &disposition);
         created_ = status_ == ERROR_SUCCESS && disposition == REG_CREATED_NEW_KEY;
     }
@@ -45,7 +48,7 @@ public:
             RegCloseKey(key_);
         }
         if (created_) {
-            RegDeleteKeyW(hive_, uninstall_entry_path);
+            RegDeleteKeyW(hive_, entry_path.c_str());
             if (!parent_existed_) {
                 RegDeleteKeyW(hive_, uninstall_parent);
             }
@@ -88,7 +91,7 @@ struct StoredValue {
 
 std::optional<StoredValue> read_value(HKEY hive, const wchar_t* name) {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(hive, uninstall_entry_path, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(hive, entry_path.c_str(), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     StoredValue value;
@@ -138,7 +141,7 @@ void expect_stamp(HKEY hive, const std::wstring& display, DWORD major, DWORD min
 TEST(UninstallEntry, WritesTheThreeValuesIntoAnExistingEntry) {
     ScratchEntry entry(HKEY_CURRENT_USER);
     if (const auto reason = entry.unusable()) GTEST_SKIP() << *reason;
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"2.3.0");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.3.0");
     expect_stamp(HKEY_CURRENT_USER, L"2.3.0", 2, 3);
 }
 
@@ -148,8 +151,8 @@ TEST(UninstallEntry, UserOnlyEntryIsUpdatedAndTheMachineHiveGetsNothing) {
     }
     ScratchEntry entry(HKEY_CURRENT_USER);
     if (const auto reason = entry.unusable()) GTEST_SKIP() << *reason;
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"2.5");
-    stamp_uninstall_version(HKEY_LOCAL_MACHINE, u"2.5");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.5");
+    stamp_uninstall_version(hive_of(HKEY_LOCAL_MACHINE), u"2.5");
     expect_stamp(HKEY_CURRENT_USER, L"2.5", 2, 5);
     EXPECT_FALSE(entry_exists(HKEY_LOCAL_MACHINE));
 }
@@ -157,7 +160,7 @@ TEST(UninstallEntry, UserOnlyEntryIsUpdatedAndTheMachineHiveGetsNothing) {
 TEST(UninstallEntry, MachineEntryIsStampedWhereItExists) {
     ScratchEntry entry(HKEY_LOCAL_MACHINE);
     if (const auto reason = entry.unusable()) GTEST_SKIP() << *reason;
-    stamp_uninstall_version(HKEY_LOCAL_MACHINE, u"7.1");
+    stamp_uninstall_version(hive_of(HKEY_LOCAL_MACHINE), u"7.1");
     expect_stamp(HKEY_LOCAL_MACHINE, L"7.1", 7, 1);
 }
 
@@ -165,7 +168,7 @@ TEST(UninstallEntry, DisplayVersionOfAnotherTypeIsReplacedByAString) {
     ScratchEntry entry(HKEY_CURRENT_USER);
     if (const auto reason = entry.unusable()) GTEST_SKIP() << *reason;
     entry.set_dword(L"DisplayVersion", 0x00010002);
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"4.0");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"4.0");
     expect_value(HKEY_CURRENT_USER, L"DisplayVersion", string_value(L"4.0"));
 }
 
@@ -175,14 +178,14 @@ TEST(UninstallEntry, SingleNumberStoresMinorZeroOverTheOldMinor) {
     entry.set_string(L"DisplayVersion", L"1.9");
     entry.set_dword(L"VersionMajor", 1);
     entry.set_dword(L"VersionMinor", 9);
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"2");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2");
     expect_stamp(HKEY_CURRENT_USER, L"2", 2, 0);
 }
 
 TEST(UninstallEntry, NonNumericVersionStoresTheTextAndZeros) {
     ScratchEntry entry(HKEY_CURRENT_USER);
     if (const auto reason = entry.unusable()) GTEST_SKIP() << *reason;
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"beta");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"beta");
     expect_stamp(HKEY_CURRENT_USER, L"beta", 0, 0);
 }
 
@@ -190,7 +193,7 @@ TEST(UninstallEntry, DataLengthCountsUtf16UnitsAndTheNul) {
     ScratchEntry entry(HKEY_CURRENT_USER);
     if (const auto reason = entry.unusable()) GTEST_SKIP() << *reason;
     // Seven UTF-16 units: the emoji is a surrogate pair, the beta one unit.
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"3.1-\u03B2\U0001F600");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"3.1-\u03B2\U0001F600");
     const std::optional<StoredValue> stored = read_value(HKEY_CURRENT_USER, L"DisplayVersion");
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->data.size(), 16u);
@@ -204,14 +207,14 @@ TEST(UninstallEntry, OtherValuesAreUntouchedAndNoKeyIsCreated) {
     entry.set_string(L"UninstallString", L"\"C:\\Program Files\\Vellomar\\uninst.exe\"");
     entry.set_dword(L"EstimatedSize", 0x12345678);
     entry.set_dword(L"NoModify", 1);
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"2.3.0");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.3.0");
 
     expect_value(HKEY_CURRENT_USER, L"DisplayName", string_value(L"Vellomar \u7ef4\u6d1b\u739b"));
     expect_value(HKEY_CURRENT_USER, L"UninstallString", string_value(L"\"C:\\Program Files\\Vellomar\\uninst.exe\""));
     expect_value(HKEY_CURRENT_USER, L"EstimatedSize", dword_value(0x12345678));
     expect_value(HKEY_CURRENT_USER, L"NoModify", dword_value(1));
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, uninstall_entry_path, 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, entry_path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
     DWORD subkeys = 99;
     DWORD values = 0;
     EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
@@ -226,8 +229,8 @@ TEST(UninstallEntry, MissingEntryIsNotCreated) {
     if (entry_exists(HKEY_CURRENT_USER) || entry_exists(HKEY_LOCAL_MACHINE)) {
         GTEST_SKIP() << "an uninstall entry that this test did not create already exists";
     }
-    stamp_uninstall_version(HKEY_CURRENT_USER, u"2.3.0");
-    stamp_uninstall_version(HKEY_LOCAL_MACHINE, u"2.3.0");
+    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.3.0");
+    stamp_uninstall_version(hive_of(HKEY_LOCAL_MACHINE), u"2.3.0");
     EXPECT_FALSE(entry_exists(HKEY_CURRENT_USER));
     EXPECT_FALSE(entry_exists(HKEY_LOCAL_MACHINE));
 }

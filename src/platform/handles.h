@@ -1,6 +1,6 @@
 #pragma once
 // Move-only owners for the kernel objects the helper opens. Closing keeps the thread's last
-// error intact, so a caller can read GetLastError after an owner went out of scope.
+// error intact, so that an owner going out of scope never changes what a caller reads.
 #include "platform/win32.h"
 
 #include <utility>

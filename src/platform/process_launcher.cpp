@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/paths.h"
 #include "platform/handles.h"
 #include "platform/win32.h"
 #include "platform/win32_queries.h"
@@ -31,10 +32,8 @@ struct LaunchLockGuard {
     LaunchLockGuard& operator=(const LaunchLockGuard&) = delete;
 };
 
-bool contains_nul(std::u16string_view text) { return text.find(u'\0') != std::u16string_view::npos; }
-
 bool exists(const std::u16string& os_path) {
-    return GetFileAttributesW(to_wide(os_path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(as_wcstr(os_path)) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The path given to CreateProcessW for a program path. See plan_os_path for the rules; this adds
@@ -47,16 +46,15 @@ Result<std::u16string> to_os_path(std::u16string_view path) {
     if (plan.rule == OsPathRule::keep) {
         return std::u16string(path);
     }
-    const std::u16string_view query = plan.rule == OsPathRule::unwrap_if_exact ? plan.candidate : path;
-    const std::optional<std::u16string> absolute = full_path_name(query);
-    if (!absolute) {
-        const DWORD error = GetLastError();
-        return os_error(error);
+    const std::u16string query = plan.rule == OsPathRule::unwrap_if_exact ? plan.candidate : std::u16string(path);
+    const OsResult<std::u16string> absolute = full_path_name(query);
+    if (!absolute.ok()) {
+        return os_error(absolute.error);
     }
     if (plan.rule == OsPathRule::unwrap_if_exact) {
-        return *absolute == plan.candidate ? plan.candidate : std::u16string(path);
+        return absolute.value == plan.candidate ? plan.candidate : std::u16string(path);
     }
-    return absolute->size() >= long_path_length ? long_path_form(*absolute) : *absolute;
+    return absolute.value.size() >= long_path_units ? with_verbatim_prefix(absolute.value) : absolute.value;
 }
 
 // A path with a separator is used as given: with ".exe" appended when it lacks that suffix and the
@@ -73,16 +71,13 @@ Result<std::u16string> resolve_program_path(std::u16string_view program) {
 }
 
 // The helper's own directory, with its final separator.
-std::optional<std::u16string> module_directory() {
-    std::optional<std::u16string> path = module_file_name();
-    if (!path) {
-        return std::nullopt;
+OsResult<std::u16string> module_directory() {
+    OsResult<std::u16string> path = module_file_name();
+    const std::size_t separator = path.value.find_last_of(u"\\/");
+    if (!path.ok() || separator == std::u16string::npos) {
+        return os_failure<std::u16string>(path.ok() ? ERROR_PATH_NOT_FOUND : path.error);
     }
-    const std::size_t separator = path->find_last_of(u"\\/");
-    if (separator == std::u16string::npos) {
-        return std::nullopt;
-    }
-    path->resize(separator + 1);
+    path.value.resize(separator + 1);
     return path;
 }
 
@@ -94,13 +89,14 @@ Result<std::u16string> search_program(std::u16string_view program) {
         return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
     }
     std::vector<std::u16string> directories;
-    for (const std::optional<std::u16string>& fixed : {module_directory(), system_directory(), windows_directory()}) {
-        if (fixed && !fixed->empty()) {
-            directories.push_back(*fixed);
+    for (const OsResult<std::u16string>& fixed : {module_directory(), system_directory(), windows_directory()}) {
+        if (fixed.ok() && !fixed.value.empty()) {
+            directories.push_back(fixed.value);
         }
     }
-    if (const std::optional<std::u16string> path_variable = environment_variable(u"PATH")) {
-        for (const std::u16string& entry : split_search_path(*path_variable)) {
+    const OsResult<std::u16string> path_variable = environment_variable(u"PATH");
+    if (path_variable.ok()) {
+        for (const std::u16string& entry : split_search_path(path_variable.value)) {
             directories.push_back(entry);
         }
     }
@@ -135,30 +131,29 @@ Result<bool> is_batch_script(const std::u16string& application) {
     if (is_verbatim_path(application)) {
         return has_batch_extension(application);
     }
-    const std::optional<std::u16string> absolute = full_path_name(application);
-    if (!absolute) {
-        const DWORD error = GetLastError();
-        return os_error(error);
+    const OsResult<std::u16string> absolute = full_path_name(application);
+    if (!absolute.ok()) {
+        return os_error(absolute.error);
     }
-    return has_batch_extension(*absolute);
+    return has_batch_extension(absolute.value);
 }
 
 // Present directories are passed as given and never made absolute. A `\\?\` form is replaced by its
 // plain form when the system would not change that, so the child sees an ordinary current directory.
-Result<std::optional<std::wstring>> child_directory(const std::optional<std::u16string>& directory) {
+Result<std::optional<std::u16string>> child_directory(const std::optional<std::u16string>& directory) {
     if (!directory) {
-        return std::optional<std::wstring>();
+        return std::optional<std::u16string>();
     }
     if (contains_nul(*directory)) {
         return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
     }
     if (const std::optional<std::u16string> candidate = working_directory_candidate(*directory)) {
-        const std::optional<std::u16string> absolute = full_path_name(*candidate);
-        if (absolute && *absolute == *candidate) {
-            return std::optional<std::wstring>(to_wide(*candidate));
+        const OsResult<std::u16string> absolute = full_path_name(*candidate);
+        if (absolute.ok() && absolute.value == *candidate) {
+            return candidate;
         }
     }
-    return std::optional<std::wstring>(to_wide(*directory));
+    return directory;
 }
 
 // An inheritable duplicate of one of the helper's standard handles; empty when the helper has none.
@@ -177,15 +172,14 @@ Result<UniqueHandle> inheritable_duplicate(DWORD which) {
 }
 
 Result<Child> create_child(const std::u16string& application, const std::u16string& command_line,
-                           const ChildProcessSpec& spec) {
-    const DWORD flags = spec.creation_flags | CREATE_UNICODE_ENVIRONMENT;
-    const Result<std::optional<std::wstring>> directory = child_directory(spec.working_directory);
+                           const LaunchRequest& request) {
+    const DWORD flags = request.creation_flags | CREATE_UNICODE_ENVIRONMENT;
+    const Result<std::optional<std::u16string>> directory = child_directory(request.working_directory);
     if (const LaunchError* error = std::get_if<LaunchError>(&directory)) {
         return *error;
     }
-    const std::optional<std::wstring>& current_directory = std::get<std::optional<std::wstring>>(directory);
-    const std::wstring wide_application = to_wide(application);
-    std::wstring writable_command_line = to_wide(command_line);
+    const std::optional<std::u16string>& current_directory = std::get<std::optional<std::u16string>>(directory);
+    std::u16string writable_command_line = command_line;
 
     // Declared before the duplicates, so every return closes them first and then unlocks.
     const LaunchLockGuard guard;
@@ -208,8 +202,8 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
         startup.hStdError = std_handles[2].get();
     }
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(wide_application.c_str(), writable_command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                        current_directory ? current_directory->c_str() : nullptr, &startup, &info)) {
+    if (!CreateProcessW(as_wcstr(application), as_wbuffer(writable_command_line), nullptr, nullptr, TRUE, flags,
+                        nullptr, current_directory ? as_wcstr(*current_directory) : nullptr, &startup, &info)) {
         const DWORD error = GetLastError();
         return os_error(error);
     }
@@ -217,8 +211,8 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
 }
 
 // The steps shared by both modes; nothing is started before create_child.
-Result<Child> start_child(const ChildProcessSpec& spec) {
-    const Result<std::u16string> resolved = resolve_program(spec.program);
+Result<Child> start_child(const LaunchRequest& request) {
+    const Result<std::u16string> resolved = resolve_program(request.program);
     if (const LaunchError* error = std::get_if<LaunchError>(&resolved)) {
         return *error;
     }
@@ -230,20 +224,19 @@ Result<Child> start_child(const ChildProcessSpec& spec) {
     Result<std::u16string> command_line = std::u16string();
     if (std::get<bool>(batch)) {
         // CreateProcessW cannot start a script itself; it runs through the system's own cmd.exe.
-        const std::optional<std::u16string> system = system_directory();
-        if (!system) {
-            const DWORD error = GetLastError();
-            return os_error(error);
+        const OsResult<std::u16string> system = system_directory();
+        if (!system.ok()) {
+            return os_error(system.error);
         }
-        command_line = build_script_command_line(application, spec.arguments);
-        application = *system + u"\\cmd.exe";
+        command_line = build_script_command_line(application, request.arguments);
+        application = system.value + u"\\cmd.exe";
     } else {
-        command_line = build_command_line(spec.program, spec.arguments);
+        command_line = build_command_line(request.program, request.arguments);
     }
     if (const LaunchError* error = std::get_if<LaunchError>(&command_line)) {
         return *error;
     }
-    return create_child(application, std::get<std::u16string>(command_line), spec);
+    return create_child(application, std::get<std::u16string>(command_line), request);
 }
 
 // Process handle first, then the thread handle.
@@ -267,8 +260,8 @@ std::variant<std::int32_t, LaunchError> wait_for_exit_code(HANDLE process) {
 
 }  // namespace
 
-std::variant<std::int32_t, LaunchError> run_and_wait(const ChildProcessSpec& spec) {
-    Result<Child> started = start_child(spec);
+std::variant<std::int32_t, LaunchError> run_and_wait(const LaunchRequest& request) {
+    Result<Child> started = start_child(request);
     if (const LaunchError* error = std::get_if<LaunchError>(&started)) {
         return *error;
     }
@@ -278,8 +271,8 @@ std::variant<std::int32_t, LaunchError> run_and_wait(const ChildProcessSpec& spe
     return outcome;
 }
 
-std::optional<LaunchError> start_and_release(const ChildProcessSpec& spec) {
-    Result<Child> started = start_child(spec);
+std::optional<LaunchError> start_and_release(const LaunchRequest& request) {
+    Result<Child> started = start_child(request);
     if (const LaunchError* error = std::get_if<LaunchError>(&started)) {
         return *error;
     }

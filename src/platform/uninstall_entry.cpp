@@ -2,17 +2,18 @@
 
 #include <string>
 
+#include "core/version_text.h"
 #include "platform/handles.h"
-#include "platform/version_text.h"
+#include "platform/win32.h"
 
 namespace vellomar {
 
 namespace {
 
 [[nodiscard]] LSTATUS set_string_value(HKEY key, const wchar_t* name, std::u16string_view text) {
-    const std::wstring data = to_wide(text);
+    const std::u16string data(text);
     // REG_SZ data carries its terminating NUL.
-    const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+    const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(char16_t));
     return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
 }
 
@@ -22,10 +23,12 @@ namespace {
 
 }  // namespace
 
-void stamp_uninstall_version(HKEY hive, std::u16string_view version) {
+void stamp_uninstall_version(Hive hive, std::u16string_view version) {
+    const HKEY root = hive == Hive::current_user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const std::u16string path(uninstall_entry_path);
     // The installer creates the entry; an absent or protected one is left alone, never created.
     UniqueKey entry;
-    if (RegOpenKeyExW(hive, uninstall_entry_path, 0, KEY_SET_VALUE, entry.receive()) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, as_wcstr(path), 0, KEY_SET_VALUE, entry.receive()) != ERROR_SUCCESS) {
         return;
     }
     // Each value is written on its own: one refused write must not keep the others out.

@@ -1,6 +1,5 @@
 #pragma once
-// The one way Win32 enters the program: platform files and the entry point include this,
-// the pure text files never do.
+// The one way Win32 enters the program: the platform files include this, the core never does.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -8,25 +7,45 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <winternl.h>
 
+#include <cstddef>
 #include <string>
-#include <string_view>
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide strings must be UTF-16 code units");
 
 namespace vellomar {
 
-// NUL-terminated copy for a Win32 call; the caller has already rejected embedded NULs where it matters.
-inline std::wstring to_wide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
+// The bridge between the program's UTF-16 strings and Win32's wide strings: the same code units,
+// so a pointer is reinterpreted rather than the text copied. The caller has already rejected
+// embedded NULs where they matter.
+inline const wchar_t* as_wcstr(const std::u16string& text) {
+    return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
-inline std::u16string from_wide(const wchar_t* text, size_t length) {
-    return std::u16string(text, text + length);
+inline wchar_t* as_wbuffer(std::u16string& buffer) {
+    return reinterpret_cast<wchar_t*>(buffer.data());
 }
 
-inline std::u16string from_wide(const wchar_t* text) {
-    return from_wide(text, text ? std::wcslen(text) : 0);
+inline std::u16string from_wide(const wchar_t* text, std::size_t length) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text), length);
+}
+
+// A system call's result, or the error code it failed with, read right after the failing call.
+template <typename T>
+struct OsResult {
+    T value{};
+    DWORD error = ERROR_SUCCESS;
+    bool ok() const { return error == ERROR_SUCCESS; }
+};
+
+template <typename T>
+OsResult<T> os_failure(DWORD error) {
+    OsResult<T> result;
+    result.error = error;
+    return result;
 }
 
 }  // namespace vellomar

@@ -1,6 +1,6 @@
 #include "platform/win32_queries.h"
 
-#include "platform/win32.h"
+#include "core/command_line.h"
 
 namespace vellomar {
 
@@ -9,105 +9,77 @@ namespace {
 constexpr std::size_t initial_capacity = MAX_PATH + 1;
 
 // A query that reported zero characters: an empty result when it left the last error at 0,
-// otherwise a failure whose last error stays set for the caller.
-std::optional<std::u16string> empty_or_failure(DWORD error) {
-    if (error != 0) {
-        SetLastError(error);
-        return std::nullopt;
+// otherwise a failure with that error.
+OsResult<std::u16string> empty_or_failure(DWORD error) {
+    return error != ERROR_SUCCESS ? os_failure<std::u16string>(error) : OsResult<std::u16string>{};
+}
+
+enum class StringQuery { module_file_name, system_directory, windows_directory, full_path_name, environment_variable };
+
+// One call of a query into `buffer`. GetModuleFileNameW reports "too small" by returning the
+// capacity itself (the text cut); the others return the size needed including the NUL. On success
+// all return the count without the NUL.
+DWORD call_query(StringQuery query, const std::u16string& input, std::u16string& buffer) {
+    const auto capacity = static_cast<DWORD>(buffer.size());
+    switch (query) {
+    case StringQuery::module_file_name: return GetModuleFileNameW(nullptr, as_wbuffer(buffer), capacity);
+    case StringQuery::system_directory: return GetSystemDirectoryW(as_wbuffer(buffer), capacity);
+    case StringQuery::windows_directory: return GetWindowsDirectoryW(as_wbuffer(buffer), capacity);
+    case StringQuery::full_path_name: return GetFullPathNameW(as_wcstr(input), capacity, as_wbuffer(buffer), nullptr);
+    case StringQuery::environment_variable:
+        return GetEnvironmentVariableW(as_wcstr(input), as_wbuffer(buffer), capacity);
     }
-    return std::u16string();
+    return 0;
+}
+
+// Grows the buffer until the whole result fits.
+OsResult<std::u16string> run_query(StringQuery query, const std::u16string& input) {
+    std::u16string buffer(initial_capacity, u'\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = call_query(query, input, buffer);
+        const DWORD error = GetLastError();
+        if (length == 0) {
+            return empty_or_failure(error);
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return {buffer};
+        }
+        buffer.resize(query == StringQuery::module_file_name ? buffer.size() * 2 : length);
+    }
 }
 
 }  // namespace
 
-// Too small: returns the buffer size itself (the text truncated); otherwise the count without the NUL.
-std::optional<std::u16string> module_file_name() {
-    std::wstring buffer(initial_capacity, L'\0');
-    for (;;) {
-        SetLastError(0);
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        const DWORD error = GetLastError();
-        if (length == 0) {
-            return empty_or_failure(error);
-        }
-        if (length < buffer.size()) {
-            return from_wide(buffer.data(), length);
-        }
-        buffer.resize(buffer.size() * 2);
-    }
+OsResult<std::u16string> module_file_name() {
+    return run_query(StringQuery::module_file_name, {});
 }
 
-// Too small: returns the size needed including the NUL; otherwise the count without it.
-std::optional<std::u16string> system_directory() {
-    std::wstring buffer(initial_capacity, L'\0');
-    for (;;) {
-        SetLastError(0);
-        const UINT length = GetSystemDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
-        const DWORD error = GetLastError();
-        if (length == 0) {
-            return empty_or_failure(error);
-        }
-        if (length < buffer.size()) {
-            return from_wide(buffer.data(), length);
-        }
-        buffer.resize(length);
-    }
+OsResult<std::u16string> system_directory() {
+    return run_query(StringQuery::system_directory, {});
 }
 
-// Too small: returns the size needed including the NUL; otherwise the count without it.
-std::optional<std::u16string> windows_directory() {
-    std::wstring buffer(initial_capacity, L'\0');
-    for (;;) {
-        SetLastError(0);
-        const UINT length = GetWindowsDirectoryW(buffer.data(), static_cast<UINT>(buffer.size()));
-        const DWORD error = GetLastError();
-        if (length == 0) {
-            return empty_or_failure(error);
-        }
-        if (length < buffer.size()) {
-            return from_wide(buffer.data(), length);
-        }
-        buffer.resize(length);
-    }
+OsResult<std::u16string> windows_directory() {
+    return run_query(StringQuery::windows_directory, {});
 }
 
-// Too small: returns the size needed including the NUL; otherwise the count without it.
-std::optional<std::u16string> full_path_name(std::u16string_view path) {
-    const std::wstring wide_path = to_wide(path);
-    std::wstring buffer(initial_capacity, L'\0');
-    for (;;) {
-        SetLastError(0);
-        const DWORD length =
-            GetFullPathNameW(wide_path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
-        const DWORD error = GetLastError();
-        if (length == 0) {
-            return empty_or_failure(error);
-        }
-        if (length < buffer.size()) {
-            return from_wide(buffer.data(), length);
-        }
-        buffer.resize(length);
-    }
+OsResult<std::u16string> full_path_name(const std::u16string& path) {
+    return run_query(StringQuery::full_path_name, path);
 }
 
-// Too small: returns the size needed including the NUL; otherwise the count without it. An unset
-// variable gives 0 with ERROR_ENVVAR_NOT_FOUND, a set but empty one 0 with no error.
-std::optional<std::u16string> environment_variable(std::u16string_view name) {
-    const std::wstring wide_name = to_wide(name);
-    std::wstring buffer(initial_capacity, L'\0');
-    for (;;) {
-        SetLastError(0);
-        const DWORD length =
-            GetEnvironmentVariableW(wide_name.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        const DWORD error = GetLastError();
-        if (length == 0) {
-            return empty_or_failure(error);
-        }
-        if (length < buffer.size()) {
-            return from_wide(buffer.data(), length);
-        }
-        buffer.resize(length);
+// An unset variable gives 0 with ERROR_ENVVAR_NOT_FOUND, a set but empty one 0 with no error.
+OsResult<std::u16string> environment_variable(const std::u16string& name) {
+    return run_query(StringQuery::environment_variable, name);
+}
+
+std::vector<std::u16string> process_arguments() {
+    const wchar_t* command_line = GetCommandLineW();
+    if (command_line != nullptr && *command_line != L'\0') {
+        return split_command_line(from_wide(command_line, wcslen(command_line)), {});
     }
+    // Without a command line the program name is all there is; an unreadable one is empty.
+    return split_command_line({}, module_file_name().value);
 }
 
 }  // namespace vellomar

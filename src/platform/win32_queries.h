@@ -1,19 +1,22 @@
 #pragma once
-// Variable-length Win32 string queries, each with its own growth loop. An empty optional means the
-// query failed; a query that reports zero characters with no last error is an empty result.
-#include <cstdint>
-#include <optional>
+// Variable-length Win32 string queries, each with its own growth loop. A failed query carries its
+// error code; one that reports zero characters with no last error is an empty result.
 #include <string>
-#include <string_view>
+#include <vector>
+
+#include "platform/win32.h"
 
 namespace vellomar {
 
-std::optional<std::u16string> module_file_name();
-std::optional<std::u16string> system_directory();
-std::optional<std::u16string> windows_directory();
-// Absolute form of a path (GetFullPathNameW); on failure the last error is left for the caller.
-std::optional<std::u16string> full_path_name(std::u16string_view path);
-// Nothing when the variable is not set or cannot be read.
-std::optional<std::u16string> environment_variable(std::u16string_view name);
+OsResult<std::u16string> module_file_name();
+OsResult<std::u16string> system_directory();
+OsResult<std::u16string> windows_directory();
+// Absolute form of a path (GetFullPathNameW).
+OsResult<std::u16string> full_path_name(const std::u16string& path);
+// Fails with ERROR_ENVVAR_NOT_FOUND when the variable is not set.
+OsResult<std::u16string> environment_variable(const std::u16string& name);
+
+// The arguments of this process's command line, split by the C runtime's rules.
+std::vector<std::u16string> process_arguments();
 
 }  // namespace vellomar

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "text.h"
+#include "core/text.h"
 
 namespace {
 

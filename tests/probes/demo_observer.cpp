@@ -481,7 +481,7 @@ int wmain(int argc, wchar_t** argv) {
     }
     seen.display_version = seen.initial_display_version = read_display_version();
     seen.log_offset = read_all(log_path(config)).size();
-    probe::BoxWatch* boxes = probe::start_box_watch(0, probe::helper_caption);
+    probe::BoxWatch boxes(0, probe::helper_caption);
 
     // The application exits moments after it hands over; starting it ourselves keeps its handle, so
     // its exit time is exact. Like a shell, we give it no handles and its own directory.
@@ -496,7 +496,7 @@ int wmain(int argc, wchar_t** argv) {
                         directory_of(config.app).c_str(), &startup, &created)) {
         const DWORD error = GetLastError();
         std::printf("could not start the application: error %lu\n", error);
-        (void)probe::stop_box_watch(boxes);
+        (void)boxes.stop();
         return 1;
     }
     CloseHandle(created.hThread);
@@ -529,7 +529,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         check_registry(seen, config, now());
         check_package(seen, config, now());
-        record_boxes(seen, probe::take_box_records(boxes), now());
+        record_boxes(seen, boxes.take(), now());
         check_windows(seen, config, now());
         const std::int64_t time = now();
         if (finished(seen, first, time)) break;
@@ -539,7 +539,7 @@ int wmain(int argc, wchar_t** argv) {
         }
         Sleep(poll_ms);
     }
-    record_boxes(seen, probe::stop_box_watch(boxes), now());
+    record_boxes(seen, boxes.stop(), now());
     print_report(seen, seen.processes.front(), timed_out);
     std::fflush(stdout);
     return 0;

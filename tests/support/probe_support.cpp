@@ -1,9 +1,7 @@
 #include "probe_support.h"
 
 #include <atomic>
-#include <mutex>
 #include <set>
-#include <thread>
 
 namespace probe {
 
@@ -16,6 +14,10 @@ std::uint64_t now_ms() {
     QueryPerformanceCounter(&counter);
     return static_cast<std::uint64_t>(counter.QuadPart / (frequency.QuadPart / 1000));
 }
+
+std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+
+std::u16string u16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 std::string to_utf8(std::wstring_view text) {
     if (text.empty()) return {};
@@ -107,54 +109,51 @@ MessageBoxRecord read_box(HWND box) {
 
 }  // namespace
 
-struct BoxWatch {
-    DWORD pid = 0;
-    std::wstring caption;
-    std::atomic<bool> stop{false};
-    std::mutex lock;
-    std::vector<MessageBoxRecord> records;
-    std::thread thread;
-};
-
-BoxWatch* start_box_watch(DWORD pid, const std::wstring& caption) {
-    auto* watch = new BoxWatch;
-    watch->pid = pid;
-    watch->caption = caption;
-    watch->thread = std::thread([watch] {
-        std::set<HWND> seen;
-        // One last sweep after the stop request catches a box that appeared just before it.
-        for (bool last = false; !last;) {
-            last = watch->stop.load();
-            for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", watch->caption.c_str()); box != nullptr;
-                 box = FindWindowExW(nullptr, box, L"#32770", watch->caption.c_str())) {
-                DWORD owner = 0;
-                GetWindowThreadProcessId(box, &owner);
-                if ((watch->pid != 0 && owner != watch->pid) || seen.count(box) != 0) continue;
-                if (!IsWindowVisible(box)) continue;
-                Sleep(150);  // let the box paint before its icon is read
-                seen.insert(box);
-                MessageBoxRecord record = read_box(box);
-                const std::lock_guard<std::mutex> guard(watch->lock);
-                watch->records.push_back(std::move(record));
-                PostMessageW(box, WM_COMMAND, IDOK, 0);
-            }
-            if (!last) Sleep(20);
+// The watcher's thread: sweeps the top-level boxes every 20 ms until asked to stop, then once more,
+// which catches a box that appeared just before the request.
+DWORD WINAPI BoxWatch::run(void* parameter) {
+    auto* watch = static_cast<BoxWatch*>(parameter);
+    std::set<HWND> seen;
+    for (bool last = false; !last;) {
+        last = watch->stop_requested_.load();
+        for (HWND box = FindWindowExW(nullptr, nullptr, L"#32770", watch->caption_.c_str()); box != nullptr;
+             box = FindWindowExW(nullptr, box, L"#32770", watch->caption_.c_str())) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(box, &owner);
+            if ((watch->pid_ != 0 && owner != watch->pid_) || seen.count(box) != 0) continue;
+            if (!IsWindowVisible(box)) continue;
+            Sleep(150);  // let the box paint before its icon is read
+            seen.insert(box);
+            MessageBoxRecord record = read_box(box);
+            AcquireSRWLockExclusive(&watch->lock_);
+            watch->records_.push_back(std::move(record));
+            ReleaseSRWLockExclusive(&watch->lock_);
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
         }
-    });
-    return watch;
+        if (!last) Sleep(20);
+    }
+    return 0;
 }
 
-std::vector<MessageBoxRecord> take_box_records(BoxWatch* watch) {
-    const std::lock_guard<std::mutex> guard(watch->lock);
-    return std::move(watch->records);
+BoxWatch::BoxWatch(DWORD pid, std::wstring caption) : pid_(pid), caption_(std::move(caption)) {
+    thread_ = vellomar::UniqueHandle(CreateThread(nullptr, 0, &BoxWatch::run, this, 0, nullptr));
 }
 
-std::vector<MessageBoxRecord> stop_box_watch(BoxWatch* watch) {
-    watch->stop = true;
-    watch->thread.join();
-    std::vector<MessageBoxRecord> records = std::move(watch->records);
-    delete watch;
+BoxWatch::~BoxWatch() { (void)stop(); }
+
+std::vector<MessageBoxRecord> BoxWatch::take() {
+    AcquireSRWLockExclusive(&lock_);
+    std::vector<MessageBoxRecord> records = std::move(records_);
+    records_.clear();
+    ReleaseSRWLockExclusive(&lock_);
     return records;
+}
+
+std::vector<MessageBoxRecord> BoxWatch::stop() {
+    stop_requested_ = true;
+    if (thread_.valid()) WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+    return take();
 }
 
 RunResult run_exact(const std::wstring& application, const std::wstring& command_line, const RunOptions& options) {
@@ -188,14 +187,14 @@ RunResult run_exact(const std::wstring& application, const std::wstring& command
     CloseHandle(null_device);
     if (created) {
         result.started = true;
-        BoxWatch* watch = start_box_watch(process.dwProcessId, helper_caption);
+        BoxWatch watch(process.dwProcessId, helper_caption);
         if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
             result.timed_out = true;
             TerminateProcess(process.hProcess, 0xDEAD);
             WaitForSingleObject(process.hProcess, INFINITE);
         }
         result.elapsed_ms = now_ms() - start;
-        result.boxes = stop_box_watch(watch);
+        result.boxes = watch.stop();
         GetExitCodeProcess(process.hProcess, &result.exit_code);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);

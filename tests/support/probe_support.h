@@ -6,6 +6,9 @@
 #include <string_view>
 #include <vector>
 
+#include <atomic>
+
+#include "platform/handles.h"
 #include "platform/win32.h"
 
 namespace probe {
@@ -48,13 +51,32 @@ std::uint64_t now_ms();
 // The helper's caption, as the boxes must show it.
 extern const wchar_t* const helper_caption;
 
-// Reads and dismisses boxes with `caption` owned by `pid` (0: any process) until `stop` is set;
-// shared by run_exact and the standalone watcher program.
-struct BoxWatch;
-BoxWatch* start_box_watch(DWORD pid, const std::wstring& caption);
-std::vector<MessageBoxRecord> stop_box_watch(BoxWatch* watch);
-// The boxes read since the last call, while the watch goes on.
-std::vector<MessageBoxRecord> take_box_records(BoxWatch* watch);
+// Reads and dismisses boxes with `caption` owned by `pid` (0: any process) on a thread of its own,
+// from its construction until stop() or its end.
+class BoxWatch {
+public:
+    BoxWatch(DWORD pid, std::wstring caption);
+    ~BoxWatch();
+    BoxWatch(const BoxWatch&) = delete;
+    BoxWatch& operator=(const BoxWatch&) = delete;
+    // The boxes read since the last call, while the watch goes on.
+    std::vector<MessageBoxRecord> take();
+    // Ends the watch after one last sweep; the boxes not yet taken.
+    std::vector<MessageBoxRecord> stop();
+
+private:
+    static DWORD WINAPI run(void* parameter);
+    DWORD pid_;
+    std::wstring caption_;
+    std::atomic<bool> stop_requested_{false};
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<MessageBoxRecord> records_;
+    vellomar::UniqueHandle thread_;
+};
+
+// The same UTF-16 units as the other string type.
+std::wstring wide(std::u16string_view text);
+std::u16string u16(std::wstring_view text);
 
 std::string to_utf8(std::wstring_view text);
 std::wstring from_utf8(std::string_view text);

@@ -1,11 +1,12 @@
-#include "file_probes.h"
+#include "platform/file_probes.h"
 
 #include <cstdint>
 
+#include "core/paths.h"
 #include "platform/handles.h"
+#include "platform/timing.h"
 #include "platform/win32.h"
 #include "platform/win32_queries.h"
-#include "timing.h"
 
 namespace vellomar {
 
@@ -52,8 +53,8 @@ std::optional<FileFacts> facts_of(HANDLE file) {
 
 // Access 0 needs no rights on the object and meets no sharing conflict with ordinary opens;
 // backup semantics lets a directory be opened too.
-HandleProbe probe_through_handle(const std::wstring& path, DWORD extra_flags) {
-    const UniqueHandle file(CreateFileW(path.c_str(), 0, share_all, nullptr, OPEN_EXISTING,
+HandleProbe probe_through_handle(const std::u16string& path, DWORD extra_flags) {
+    const UniqueHandle file(CreateFileW(as_wcstr(path), 0, share_all, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
     if (!file.valid()) {
         HandleProbe failed;
@@ -67,10 +68,10 @@ HandleProbe probe_through_handle(const std::wstring& path, DWORD extra_flags) {
 
 // The directory entry describes the name itself; for a symbolic link that says nothing about the
 // target the other probes follow, so such an entry counts as absence.
-std::optional<FileFacts> probe_directory_entry(const std::wstring& path) {
+std::optional<FileFacts> probe_directory_entry(const std::u16string& path) {
     WIN32_FIND_DATAW entry{};
     const UniqueFind find(
-        FindFirstFileExW(path.c_str(), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
+        FindFirstFileExW(as_wcstr(path), FindExInfoBasic, &entry, FindExSearchNameMatch, nullptr, 0));
     if (!find.valid()) {
         return std::nullopt;
     }
@@ -108,8 +109,8 @@ std::optional<DWORD> clear_read_only(HANDLE file) {
 
 // For systems without the extended disposition (Windows before 10 1809, FAT volumes, Wine): clear
 // the read-only attribute, then mark the file for deletion when its last handle closes.
-void delete_by_handle_classic(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
+void delete_by_handle_classic(const std::u16string& path) {
+    const UniqueHandle file(CreateFileW(as_wcstr(path), DELETE | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         return;
@@ -129,9 +130,9 @@ void delete_by_handle_classic(const std::wstring& path) {
 // The error of the open or of the disposition request, or ERROR_SUCCESS once the name is gone.
 // The open asks for DELETE alone, the least an ACL must grant for this; only the classic way, which
 // has to clear the read-only attribute, needs FILE_WRITE_ATTRIBUTES as well and opens anew.
-[[nodiscard]] DWORD delete_by_handle_posix(const std::wstring& path) {
+[[nodiscard]] DWORD delete_by_handle_posix(const std::u16string& path) {
     const UniqueHandle file(
-        CreateFileW(path.c_str(), DELETE, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        CreateFileW(as_wcstr(path), DELETE, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         return GetLastError();
     }
@@ -150,23 +151,21 @@ bool is_unsupported_request(DWORD error) {
 
 }  // namespace
 
-std::wstring file_system_path(std::u16string_view path) {
+std::u16string file_system_path(std::u16string_view path) {
+    const std::u16string given(path);
     if (!needs_absolute_path(path)) {
-        return to_wide(path);
+        return given;
     }
     // Should the system refuse to resolve the path, the call it was meant for fails on its own.
-    const std::optional<std::u16string> absolute = full_path_name(path);
-    if (!absolute) {
-        return to_wide(path);
-    }
-    return to_wide(with_verbatim_prefix(*absolute));
+    const OsResult<std::u16string> absolute = full_path_name(given);
+    return absolute.ok() ? with_verbatim_prefix(absolute.value) : given;
 }
 
 // Links are followed. When the object itself cannot be opened (locked system files, denied
 // attribute access) its directory entry stands in; when the last link cannot be followed (a
 // reparse point the system cannot resolve), the link itself does, unless it is a symbolic link.
 std::optional<FileFacts> probe_existing(std::u16string_view path) {
-    const std::wstring os_path = file_system_path(path);
+    const std::u16string os_path = file_system_path(path);
     const HandleProbe followed = probe_through_handle(os_path, 0);
     switch (followed.open_error) {
     case ERROR_ACCESS_DENIED:
@@ -196,10 +195,10 @@ bool is_existing_regular_file(std::u16string_view path) {
 // The limit counts whole seconds and is tested before every probe, so at least one probe always
 // happens. A failed open of any kind counts as still locked.
 void wait_for_file_unlock(std::u16string_view path) {
-    const std::wstring os_path = file_system_path(path);
+    const std::u16string os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
     while ((monotonic_ms() - start) / 1000 < unlock_limit_seconds) {
-        const UniqueHandle file(CreateFileW(os_path.c_str(), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
+        const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
         if (file.valid()) {
             return;
@@ -211,8 +210,8 @@ void wait_for_file_unlock(std::u16string_view path) {
 // A read-only file makes DeleteFileW fail with access denied; deleting through a handle can
 // override that. The handle is opened on the name itself, so a link goes and its target stays.
 void delete_package(std::u16string_view path) {
-    const std::wstring os_path = file_system_path(path);
-    if (DeleteFileW(os_path.c_str()) || GetLastError() != ERROR_ACCESS_DENIED) {
+    const std::u16string os_path = file_system_path(path);
+    if (DeleteFileW(as_wcstr(os_path)) || GetLastError() != ERROR_ACCESS_DENIED) {
         return;
     }
     if (is_unsupported_request(delete_by_handle_posix(os_path))) {

@@ -1,11 +1,22 @@
 #pragma once
 // UTF-16 text helpers shared by the pure logic. Values from the command line may hold unpaired
 // surrogates: paths keep them, anything shown to a person gets U+FFFD in their place.
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace vellomar {
+
+// The code point at `index` and how many units it takes; an unpaired surrogate stands for itself.
+struct CodePoint {
+    char32_t value;
+    std::size_t length;
+};
+CodePoint code_point_at(std::u16string_view text, std::size_t index);
+
+void append_utf16(std::u16string& out, char32_t code_point);
 
 // True when every surrogate is part of a well-formed pair.
 bool is_valid_utf16(std::u16string_view text);
@@ -18,6 +29,9 @@ std::string to_utf8(std::u16string_view text);
 
 // UTF-16 of UTF-8 text; only for literals and test data, invalid sequences give U+FFFD.
 std::u16string from_utf8(std::string_view text);
+
+// One or more ASCII digits and nothing else, at most 4294967295.
+std::optional<std::uint32_t> parse_decimal(std::u16string_view digits);
 
 // Signed 32-bit decimal, as exit codes and OS error codes are written in messages.
 std::u16string decimal(std::int32_t value);

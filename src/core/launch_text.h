@@ -1,7 +1,6 @@
 #pragma once
 // What a caller hands to the process launcher, its failure value, and the launcher's text rules
 // that need no system call (argument quoting, the batch-script command line, PATH splitting).
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,7 +15,7 @@ struct ArgumentEntry {
     bool verbatim = false;  // copied into the command line as it stands, never quoted
 };
 
-struct ChildProcessSpec {
+struct LaunchRequest {
     std::u16string program;
     std::vector<ArgumentEntry> arguments;
     std::optional<std::u16string> working_directory;
@@ -69,29 +68,6 @@ std::u16string search_name(std::u16string_view bare_name);
 std::vector<std::u16string> split_search_path(std::u16string_view path_variable);
 // The candidate path for `name` in `directory`; nothing for a name that carries a drive.
 std::optional<std::u16string> join_search_directory(std::u16string_view directory, std::u16string_view name);
-
-// ---- Paths handed to the system.
-
-// Starts with `\\?\` or `\??\`: the system takes such a path as it stands.
-bool is_verbatim_path(std::u16string_view path);
-
-enum class OsPathRule {
-    keep,             // passed as it stands
-    unwrap_if_exact,  // the candidate is used when GetFullPathNameW returns it unchanged
-    make_absolute,    // replaced by its absolute form, prefixed when that is long
-};
-struct OsPathPlan {
-    OsPathRule rule = OsPathRule::keep;
-    std::u16string candidate;  // only for unwrap_if_exact
-};
-// How a program path (already free of NULs) becomes the path given to CreateProcessW.
-OsPathPlan plan_os_path(std::u16string_view path);
-// Absolute forms this long need the verbatim prefix.
-inline constexpr std::size_t long_path_length = 247;
-// The verbatim form of a long absolute path: C:\x -> \\?\C:\x, \\.\x -> \\?\x, \\srv\x -> \\?\UNC\srv\x.
-std::u16string long_path_form(std::u16string_view absolute_path);
-// For a working directory given as \\?\C:\x or \\?\UNC\srv\x: the plain form that replaces it when exact.
-std::optional<std::u16string> working_directory_candidate(std::u16string_view directory);
 
 // ---- Pieces of an OS error text.
 

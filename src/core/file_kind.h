@@ -1,9 +1,7 @@
 #pragma once
-// Decisions of the file probes and the path rule for file-system calls, kept free of system calls
-// so that links, junctions and dangling links can be tested where they cannot be made.
+// Decisions of the file probes, kept free of system calls so that links, junctions and dangling
+// links can be tested where they cannot be made.
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace vellomar {
 
@@ -22,12 +20,5 @@ struct FileFacts {
 bool is_link(const FileFacts& facts);
 // Neither a directory nor a link.
 bool is_regular_file(const FileFacts& facts);
-
-// Whether a path must be made absolute (and given the verbatim prefix) before a file-system call:
-// relative paths and paths of 247 UTF-16 units or more, unless already verbatim or empty.
-bool needs_absolute_path(std::u16string_view path);
-// The verbatim form of an absolute path: C:\x -> \\?\C:\x, \\server\share -> \\?\UNC\server\share,
-// \\.\x -> \\?\x; verbatim paths stay as they are.
-std::u16string with_verbatim_prefix(std::u16string_view absolute_path);
 
 }  // namespace vellomar

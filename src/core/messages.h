@@ -5,11 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "options.h"
+#include "core/options.h"
 
 namespace vellomar {
 
 inline constexpr std::u16string_view caption = u"Vellomar更新";
+
+// The process's exit status: every failure a person sees comes with 1, bad options with 2.
+enum class ExitCode : int { success = 0, failure = 1, bad_options = 2 };
 
 std::u16string option_error_message(OptionError error);
 
@@ -25,7 +28,7 @@ std::u16string installer_exit_code_message(std::int32_t exit_code);
 // The debug rendering of an optional text: None, or Some("...") with escapes.
 std::u16string debug_render(const std::optional<std::u16string>& text);
 
-// "silent install failed: <debug rendering>\n" as UTF-8 bytes.
-std::string silent_install_failure_line(const std::optional<std::u16string>& last_message);
+// "silent install failed: <debug rendering>\n".
+std::u16string silent_install_failure_line(const std::optional<std::u16string>& last_message);
 
 }  // namespace vellomar

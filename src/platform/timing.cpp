@@ -1,4 +1,4 @@
-#include "timing.h"
+#include "platform/timing.h"
 
 #include "platform/handles.h"
 #include "platform/win32.h"

@@ -1,9 +1,9 @@
-#include "messages.h"
+#include "core/messages.h"
 
 #include <cstddef>
 
-#include "text.h"
-#include "unicode_tables.h"
+#include "core/text.h"
+#include "core/unicode_tables.h"
 
 namespace vellomar {
 namespace {
@@ -11,15 +11,6 @@ namespace {
 // Message texts take an inserted path or error text after an ASCII colon and space.
 std::u16string with_inserted_text(std::u16string_view message, std::u16string_view inserted) {
     return std::u16string(message) + u": " + to_display_text(inserted);
-}
-
-void append_code_point(std::u16string& out, char32_t code_point) {
-    if (code_point < 0x10000) {
-        out += static_cast<char16_t>(code_point);
-    } else {
-        out += static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10));
-        out += static_cast<char16_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF));
-    }
 }
 
 void append_unicode_escape(std::u16string& out, char32_t code_point) {
@@ -43,26 +34,10 @@ void append_escaped(std::u16string& out, char32_t code_point) {
     default: break;
     }
     if (is_printable(code_point) && !is_grapheme_extend(code_point)) {
-        append_code_point(out, code_point);
+        append_utf16(out, code_point);
     } else {
         append_unicode_escape(out, code_point);
     }
-}
-
-// The code point at `index` and how many units it takes. An unpaired surrogate stands for itself,
-// so the rendering shows it as an escape rather than hiding it.
-struct CodePoint {
-    char32_t value;
-    std::size_t length;
-};
-
-CodePoint code_point_at(std::u16string_view text, std::size_t index) {
-    const char16_t unit = text[index];
-    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
-    if (high && index + 1 < text.size() && text[index + 1] >= 0xDC00 && text[index + 1] <= 0xDFFF) {
-        return {0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[index + 1]} - 0xDC00), 2};
-    }
-    return {unit, 1};
 }
 
 }  // namespace
@@ -113,8 +88,8 @@ std::u16string debug_render(const std::optional<std::u16string>& text) {
     return out;
 }
 
-std::string silent_install_failure_line(const std::optional<std::u16string>& last_message) {
-    return to_utf8(u"silent install failed: " + debug_render(last_message) + u"\n");
+std::u16string silent_install_failure_line(const std::optional<std::u16string>& last_message) {
+    return u"silent install failed: " + debug_render(last_message) + u"\n";
 }
 
 }  // namespace vellomar

@@ -25,11 +25,6 @@ std::optional<std::u16string> find_option_value(const std::vector<std::u16string
 // Optional '+', then one or more ASCII digits, at most 4294967295; nothing else.
 std::optional<std::uint32_t> parse_pid(std::u16string_view text);
 
-std::u16string strip_verbatim_prefix(std::u16string_view path);
-
-// The path without its last component, or nothing when there is no removable component.
-std::optional<std::u16string> parent_path(std::u16string_view path);
-
 std::variant<UpdateOptions, OptionError> build_options(const std::vector<std::u16string>& arguments);
 
 }  // namespace vellomar

@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
-#include "file_kind.h"
+#include "core/file_kind.h"
 
 namespace vellomar {
 
 // NUL-terminated path for a file-system call: relative and long paths made absolute and verbatim.
-std::wstring file_system_path(std::u16string_view path);
+std::u16string file_system_path(std::u16string_view path);
 
 std::optional<FileFacts> probe_existing(std::u16string_view path);
 bool path_exists(std::u16string_view path);

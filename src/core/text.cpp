@@ -1,4 +1,4 @@
-#include "text.h"
+#include "core/text.h"
 
 #include <cstddef>
 
@@ -7,22 +7,8 @@ namespace {
 
 constexpr char16_t replacement_character = u'\uFFFD';
 
-bool is_high_surrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool is_low_surrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-// Length of the well-formed sequence at `index`: 2 for a surrogate pair, 1 for any other
-// non-surrogate unit, 0 for an unpaired surrogate.
-std::size_t sequence_length(std::u16string_view text, std::size_t index) {
-    const char16_t unit = text[index];
-    if (is_high_surrogate(unit)) {
-        return index + 1 < text.size() && is_low_surrogate(text[index + 1]) ? 2 : 0;
-    }
-    return is_low_surrogate(unit) ? 0 : 1;
+bool is_surrogate(char32_t value) {
+    return value >= 0xD800 && value <= 0xDFFF;
 }
 
 void append_utf8(std::string& out, char32_t code_point) {
@@ -43,21 +29,6 @@ void append_utf8(std::string& out, char32_t code_point) {
     }
 }
 
-void append_utf16(std::u16string& out, char32_t code_point) {
-    if (code_point < 0x10000) {
-        out += static_cast<char16_t>(code_point);
-    } else {
-        const char32_t offset = code_point - 0x10000;
-        out += static_cast<char16_t>(0xD800 + (offset >> 10));
-        out += static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
-    }
-}
-
-struct Decoded {
-    char32_t code_point;
-    std::size_t length;
-};
-
 // Bytes in the UTF-8 sequence announced by `lead`; 0 for a byte that cannot start one.
 std::size_t utf8_sequence_length(unsigned char lead) {
     if (lead < 0x80) {
@@ -77,7 +48,7 @@ std::size_t utf8_sequence_length(unsigned char lead) {
 
 // One UTF-8 sequence starting at `index`. Stray or truncated sequences, overlong forms,
 // surrogates and values above U+10FFFF decode as U+FFFD covering only the lead byte.
-Decoded decode_utf8(std::string_view text, std::size_t index) {
+CodePoint decode_utf8(std::string_view text, std::size_t index) {
     constexpr char32_t smallest_for_length[] = {0, 0, 0x80, 0x800, 0x10000};
     const auto lead = static_cast<unsigned char>(text[index]);
     const std::size_t length = utf8_sequence_length(lead);
@@ -104,13 +75,32 @@ Decoded decode_utf8(std::string_view text, std::size_t index) {
 
 }  // namespace
 
+CodePoint code_point_at(std::u16string_view text, std::size_t index) {
+    const char16_t unit = text[index];
+    const bool high = unit >= 0xD800 && unit <= 0xDBFF;
+    if (high && index + 1 < text.size() && text[index + 1] >= 0xDC00 && text[index + 1] <= 0xDFFF) {
+        return {0x10000 + ((char32_t{unit} - 0xD800) << 10) + (char32_t{text[index + 1]} - 0xDC00), 2};
+    }
+    return {unit, 1};
+}
+
+void append_utf16(std::u16string& out, char32_t code_point) {
+    if (code_point < 0x10000) {
+        out += static_cast<char16_t>(code_point);
+    } else {
+        const char32_t offset = code_point - 0x10000;
+        out += static_cast<char16_t>(0xD800 + (offset >> 10));
+        out += static_cast<char16_t>(0xDC00 + (offset & 0x3FF));
+    }
+}
+
 bool is_valid_utf16(std::u16string_view text) {
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequence_length(text, i);
-        if (length == 0) {
+        const CodePoint code_point = code_point_at(text, i);
+        if (is_surrogate(code_point.value)) {
             return false;
         }
-        i += length;
+        i += code_point.length;
     }
     return true;
 }
@@ -119,14 +109,9 @@ std::u16string to_display_text(std::u16string_view text) {
     std::u16string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequence_length(text, i);
-        if (length == 0) {
-            out += replacement_character;
-            ++i;
-        } else {
-            out.append(text.substr(i, length));
-            i += length;
-        }
+        const CodePoint code_point = code_point_at(text, i);
+        append_utf16(out, is_surrogate(code_point.value) ? replacement_character : code_point.value);
+        i += code_point.length;
     }
     return out;
 }
@@ -135,17 +120,9 @@ std::string to_utf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const std::size_t length = sequence_length(text, i);
-        if (length == 0) {
-            append_utf8(out, replacement_character);
-            ++i;
-        } else if (length == 1) {
-            append_utf8(out, text[i]);
-            ++i;
-        } else {
-            append_utf8(out, 0x10000 + ((char32_t{text[i]} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
-            i += 2;
-        }
+        const CodePoint code_point = code_point_at(text, i);
+        append_utf8(out, is_surrogate(code_point.value) ? replacement_character : code_point.value);
+        i += code_point.length;
     }
     return out;
 }
@@ -154,11 +131,28 @@ std::u16string from_utf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const Decoded decoded = decode_utf8(text, i);
-        append_utf16(out, decoded.code_point);
+        const CodePoint decoded = decode_utf8(text, i);
+        append_utf16(out, decoded.value);
         i += decoded.length;
     }
     return out;
+}
+
+std::optional<std::uint32_t> parse_decimal(std::u16string_view digits) {
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const char16_t unit : digits) {
+        if (unit < u'0' || unit > u'9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (unit - u'0');
+        if (value > UINT32_MAX) {
+            return std::nullopt;
+        }
+    }
+    return static_cast<std::uint32_t>(value);
 }
 
 std::u16string decimal(std::int32_t value) {

@@ -1,13 +1,10 @@
-#include "error_report.h"
+#include "platform/error_report.h"
 
 #include <algorithm>
 #include <string>
 
-#include "messages.h"
+#include "core/text.h"
 #include "platform/win32.h"
-#include "text.h"
-
-#include <winternl.h>
 
 // Declared by the driver kit rather than the SDK headers; exported by ntdll on every version.
 extern "C" NTSTATUS NTAPI NtWriteFile(HANDLE file, HANDLE event, PIO_APC_ROUTINE apc_routine, PVOID apc_context,
@@ -22,13 +19,12 @@ constexpr NTSTATUS status_pending = 0x00000103;
 enum class WriteOutcome { written, dropped };
 
 // A console with a legacy code page would show UTF-8 bytes as mojibake, so it gets UTF-16.
-WriteOutcome write_console(HANDLE console, std::u16string_view text) {
-    const std::wstring wide = to_wide(text);
+WriteOutcome write_console(HANDLE console, const std::u16string& text) {
     size_t done = 0;
-    while (done < wide.size()) {
+    while (done < text.size()) {
         DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(wide.size() - done, 8192));
-        if (!WriteConsoleW(console, wide.data() + done, chunk, &written, nullptr) || written == 0) {
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 8192));
+        if (!WriteConsoleW(console, as_wcstr(text) + done, chunk, &written, nullptr) || written == 0) {
             return WriteOutcome::dropped;
         }
         done += written;
@@ -62,16 +58,16 @@ WriteOutcome write_bytes(HANDLE file, const std::string& bytes) {
 }  // namespace
 
 void show_error(std::u16string_view text) {
-    const std::wstring message = to_wide(text);
-    const std::wstring title = to_wide(caption);
-    (void)MessageBoxW(nullptr, message.c_str(), title.c_str(), MB_ICONERROR);
+    const std::u16string message(text);
+    const std::u16string title(caption);
+    (void)MessageBoxW(nullptr, as_wcstr(message), as_wcstr(title), MB_ICONERROR);
 }
 
-void exit_process(int code) {
+void exit_process(ExitCode code) {
     ExitProcess(static_cast<UINT>(code));
 }
 
-void fail(std::u16string_view text, int code) {
+void fail(std::u16string_view text, ExitCode code) {
     show_error(text);
     exit_process(code);
 }
@@ -79,13 +75,13 @@ void fail(std::u16string_view text, int code) {
 void report_silent_install_failure(const std::optional<std::u16string>& last_message) {
     const HANDLE standard_error = GetStdHandle(STD_ERROR_HANDLE);
     if (standard_error == nullptr || standard_error == INVALID_HANDLE_VALUE) return;
-    const std::string line = silent_install_failure_line(last_message);
+    const std::u16string line = silent_install_failure_line(last_message);
     DWORD mode = 0;
     if (GetConsoleMode(standard_error, &mode) && GetConsoleOutputCP() != CP_UTF8) {
-        (void)write_console(standard_error, from_utf8(line));
+        (void)write_console(standard_error, line);
         return;
     }
-    (void)write_bytes(standard_error, line);
+    (void)write_bytes(standard_error, to_utf8(line));
 }
 
 }  // namespace vellomar

@@ -1,7 +1,8 @@
-#include "platform/version_text.h"
+#include "core/version_text.h"
 
 #include <cstddef>
-#include <limits>
+
+#include "core/text.h"
 
 namespace vellomar {
 
@@ -20,15 +21,7 @@ bool is_ascii_digit(char16_t unit) {
 
 // An empty piece or one above the 32-bit range counts as 0.
 std::uint32_t piece_value(std::u16string_view piece) {
-    constexpr std::uint64_t limit = std::numeric_limits<std::uint32_t>::max();
-    std::uint64_t value = 0;
-    for (const char16_t unit : piece) {
-        value = value * 10 + static_cast<std::uint64_t>(unit - u'0');
-        if (value > limit) {
-            return 0;
-        }
-    }
-    return static_cast<std::uint32_t>(value);
+    return parse_decimal(piece).value_or(0);
 }
 
 // The piece that starts at `start` and runs up to the next non-digit (or the end).

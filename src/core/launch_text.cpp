@@ -1,18 +1,11 @@
-#include "platform/launch_text.h"
+#include "core/launch_text.h"
 
-#include "text.h"
+#include "core/paths.h"
+#include "core/text.h"
 
 namespace vellomar {
 
 namespace {
-
-bool is_separator(char16_t unit) { return unit == u'\\' || unit == u'/'; }
-
-bool contains_nul(std::u16string_view text) { return text.find(u'\0') != std::u16string_view::npos; }
-
-bool starts_with(std::u16string_view text, std::u16string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
 
 char16_t ascii_lower(char16_t unit) {
     return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
@@ -31,9 +24,6 @@ bool ends_with_ignoring_case(std::u16string_view text, std::u16string_view suffi
     }
     return true;
 }
-
-constexpr std::u16string_view verbatim_prefix = u"\\\\?\\";
-constexpr std::u16string_view nt_prefix = u"\\??\\";
 
 // Characters a batch-script argument may hold without being quoted: cmd.exe gives every other ASCII
 // character (and the C1 controls) a meaning or splits at it.
@@ -228,75 +218,12 @@ std::optional<std::u16string> join_search_directory(std::u16string_view director
     std::u16string candidate(directory);
     const bool ends_with_separator =
         !directory.empty() && (directory.back() == u'\\' || (directory.back() == u'/' && !is_verbatim_path(directory)));
-    const bool bare_drive = directory.size() == 2 && directory[1] == u':' && !is_separator(directory[0]);
+    const bool bare_drive = directory.size() == 2 && has_drive(directory);
     if (!ends_with_separator && !bare_drive) {
         candidate += u'\\';
     }
     candidate += name;
     return candidate;
-}
-
-bool is_verbatim_path(std::u16string_view path) {
-    return starts_with(path, verbatim_prefix) || starts_with(path, nt_prefix);
-}
-
-// Program path rules (lengths without the NUL):
-// - 260 units or more: as it stands.
-// - `\\?\X:\...` and `\\?\UNC\...`: the plain form `X:\...` or `\\...` when the system would not
-//   change it, otherwise as it stands.
-// - Other verbatim paths (`\\?\`, `\??\`) and the empty path: as it stands.
-// - Below 247 units, `X:`, `X:\...`, `X:/...` and anything with two leading separators: as it stands.
-// - Anything else (relative, drive-relative, rooted, or 247-259 units): made absolute.
-OsPathPlan plan_os_path(std::u16string_view path) {
-    if (path.size() >= 260) {
-        return {};
-    }
-    if (starts_with(path, verbatim_prefix) && path.size() >= 7 && path[5] == u':' && path[6] == u'\\') {
-        return {OsPathRule::unwrap_if_exact, std::u16string(path.substr(4))};
-    }
-    if (starts_with(path, u"\\\\?\\UNC\\")) {
-        return {OsPathRule::unwrap_if_exact, u"\\\\" + std::u16string(path.substr(8))};
-    }
-    if (path.empty() || is_verbatim_path(path)) {
-        return {};
-    }
-    if (path.size() < long_path_length) {
-        const bool drive_alone = path.size() == 2 && !is_separator(path[0]) && path[1] == u':';
-        const bool drive_absolute =
-            path.size() >= 3 && !is_separator(path[0]) && path[1] == u':' && is_separator(path[2]);
-        const bool two_separators = path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
-        if (drive_alone || drive_absolute || two_separators) {
-            return {};
-        }
-    }
-    return {OsPathRule::make_absolute, {}};
-}
-
-std::u16string long_path_form(std::u16string_view absolute_path) {
-    if (is_verbatim_path(absolute_path)) {
-        return std::u16string(absolute_path);
-    }
-    if (starts_with(absolute_path, u"\\\\.\\")) {
-        return std::u16string(verbatim_prefix) + std::u16string(absolute_path.substr(4));
-    }
-    if (starts_with(absolute_path, u"\\\\")) {
-        return u"\\\\?\\UNC\\" + std::u16string(absolute_path.substr(2));
-    }
-    if (absolute_path.size() >= 3 && absolute_path[1] == u':' && absolute_path[2] == u'\\') {
-        return std::u16string(verbatim_prefix) + std::u16string(absolute_path);
-    }
-    return std::u16string(absolute_path);
-}
-
-// `\\?\UNC\srv\share` -> `\\srv\share` (the `C` of UNC becomes `\`); `\\?\C:\x` -> `C:\x`.
-std::optional<std::u16string> working_directory_candidate(std::u16string_view directory) {
-    if (starts_with(directory, u"\\\\?\\UNC")) {
-        return u"\\" + std::u16string(directory.substr(7));
-    }
-    if (starts_with(directory, verbatim_prefix)) {
-        return std::u16string(directory.substr(4));
-    }
-    return std::nullopt;
 }
 
 std::u16string format_failure_message(std::uint32_t code, std::uint32_t format_error) {
