@@ -8,7 +8,6 @@
 #include "core/launch_text.h"
 #include "core/options.h"
 #include "core/paths.h"
-#include "core/text.h"
 #include "core/version_text.h"
 #include "platform/error_report.h"
 #include "platform/file_probes.h"
@@ -38,29 +37,43 @@ UpdateOptions parse_options() {
     return std::get<UpdateOptions>(std::move(parsed));
 }
 
+// A file named on the command line: the text the application passed, which messages show, and the
+// one fully qualified path that every step probes, runs, deletes or relaunches. Resolving it once
+// keeps the checked file and the file used the same, whatever the launcher or the file system would
+// otherwise make of a relative name.
+struct FileArgument {
+    std::u16string given;
+    std::u16string path;
+};
+
+FileArgument file_argument(const std::u16string& given) {
+    return {given, fully_qualified_path(given)};
+}
+
 void wait_for_process_exit(std::uint32_t pid) {
     if (!wait_for_application_exit(pid)) {
         pause_ms(unopenable_process_pause_ms);
     }
 }
 
-// The directory as the installer's /D= argument carries it: text, without trailing separators.
+// The directory as the installer's /D= argument carries it: without trailing separators, and with
+// its own units, so that an unpaired surrogate still names the directory meant.
 std::u16string install_dir_argument(std::u16string_view install_dir) {
-    std::u16string text = to_display_text(install_dir);
-    while (!text.empty() && is_separator(text.back())) {
-        text.pop_back();
+    std::u16string directory(install_dir);
+    while (!directory.empty() && is_separator(directory.back())) {
+        directory.pop_back();
     }
-    return text;
+    return directory;
 }
 
 // One unattended run of the installer; nothing on success, otherwise why it failed.
-std::optional<std::u16string> run_silent_install(const UpdateOptions& options) {
-    const std::u16string directory = install_dir_argument(*options.install_dir);
+std::optional<std::u16string> run_silent_install(const FileArgument& installer, std::u16string_view install_dir) {
+    const std::u16string directory = install_dir_argument(install_dir);
     if (directory.empty()) {
         return std::u16string(invalid_install_dir_message);
     }
     LaunchRequest request;
-    request.program = options.installer;
+    request.program = installer.path;
     request.arguments = {{u"/S", false}, {u"/UPDATE", false}, {u"/D=" + directory, true}};
     const std::variant<std::int32_t, LaunchError> outcome = run_and_wait(request);
     if (const LaunchError* error = std::get_if<LaunchError>(&outcome)) {
@@ -73,41 +86,41 @@ std::optional<std::u16string> run_silent_install(const UpdateOptions& options) {
     return std::nullopt;
 }
 
-void require_installer(const UpdateOptions& options) {
-    if (!is_existing_regular_file(options.installer)) {
-        fail(installer_missing_message(options.installer), ExitCode::failure);
+void require_installer(const FileArgument& installer) {
+    if (!is_existing_regular_file(installer.path)) {
+        fail(installer_missing_message(installer.given), ExitCode::failure);
     }
 }
 
 // Hands the installer to the user: opened through the shell, without arguments.
-void fallback_interactive_install(const UpdateOptions& options) {
-    require_installer(options);
-    if (!open_with_shell(options.installer)) {
+void fallback_interactive_install(const FileArgument& installer) {
+    require_installer(installer);
+    if (!open_with_shell(installer.path)) {
         fail(installer_open_failed_message, ExitCode::failure);
     }
 }
 
 // After a successful silent installation: delete the package, stamp the version, relaunch.
-ExitCode finish_update(const UpdateOptions& options) {
-    delete_package(options.installer);
+ExitCode finish_update(std::u16string_view new_version, const FileArgument& installer,
+                       const std::optional<FileArgument>& launch) {
+    delete_package(installer.path);
 
-    const std::u16string version = trim_version(options.version);
+    const std::u16string version = trim_version(new_version);
     if (!version.empty()) {
         stamp_uninstall_version(Hive::current_user, version);
         stamp_uninstall_version(Hive::local_machine, version);
         notify_association_change();
     }
 
-    if (!options.launch) {
+    if (!launch) {
         return ExitCode::success;
     }
-    const std::u16string& launch = *options.launch;
-    if (!is_existing_regular_file(launch)) {
-        fail(launch_missing_message(launch), ExitCode::failure);
+    if (!is_existing_regular_file(launch->path)) {
+        fail(launch_missing_message(launch->given), ExitCode::failure);
     }
     LaunchRequest request;
-    request.program = launch;
-    request.working_directory = parent_path(launch);
+    request.program = launch->path;
+    request.working_directory = parent_path(launch->path);
     request.creation_flags = relaunch_creation_flags;
     if (const std::optional<LaunchError> error = start_and_release(request)) {
         fail(relaunch_failed_message(launch_error_text(*error)), ExitCode::failure);
@@ -119,14 +132,17 @@ ExitCode finish_update(const UpdateOptions& options) {
 
 ExitCode run_update() {
     const UpdateOptions options = parse_options();
+    const FileArgument installer = file_argument(options.installer);
+    const std::optional<FileArgument> launch =
+        options.launch ? std::optional<FileArgument>(file_argument(*options.launch)) : std::nullopt;
 
     wait_for_process_exit(options.pid);
-    if (options.launch && path_exists(*options.launch)) {
-        wait_for_file_unlock(*options.launch);
+    if (launch && path_exists(launch->path)) {
+        wait_for_file_unlock(launch->path);
     }
     pause_ms(settling_pause_ms);
 
-    require_installer(options);
+    require_installer(installer);
 
     if (options.install_dir) {
         std::optional<std::u16string> last_message;
@@ -134,15 +150,15 @@ ExitCode run_update() {
             if (attempt > 0) {
                 pause_ms(retry_pause_ms);
             }
-            std::optional<std::u16string> failure = run_silent_install(options);
+            std::optional<std::u16string> failure = run_silent_install(installer, *options.install_dir);
             if (!failure) {
-                return finish_update(options);
+                return finish_update(options.version, installer, launch);
             }
             last_message = std::move(failure);
         }
         report_silent_install_failure(last_message);
     }
-    fallback_interactive_install(options);
+    fallback_interactive_install(installer);
     return ExitCode::success;
 }
 

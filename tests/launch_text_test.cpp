@@ -156,11 +156,16 @@ TEST(BuildScriptCommandLine, LineBreaksAreRefusedBeforeNul) {
               u"nul byte found in provided data");
 }
 
-TEST(BuildScriptCommandLine, VerbatimEntriesAreCopiedEvenWithLineBreaks) {
-    const auto built = build_script_command_line(u"s.bat", {verbatim(u"/D=C:\\Program Files\\A%\n")});
-    EXPECT_EQ(command_line_of(built), u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" /D=C:\\Program Files\\A%\n\"");
-    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(std::u16string(u"\0", 1))})),
+TEST(BuildScriptCommandLine, VerbatimEntriesWithCharactersCmdActsOnAreRefused) {
+    EXPECT_EQ(command_line_of(build_script_command_line(u"s.bat", {verbatim(u"/D=C:\\Program Files\\A!(x)")})),
+              u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" /D=C:\\Program Files\\A!(x)\"");
+    for (const char16_t* bad : {u"/D=C:\\R&D", u"a|b", u"a<b", u"a>b", u"a^b", u"50%", u"a\"b", u"a\rb", u"a\nb"}) {
+        EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(bad)})), u"batch file arguments are invalid")
+            << to_utf8(bad);
+    }
+    EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(std::u16string(u"&\0", 2))})),
               u"nul byte found in provided data");
+    EXPECT_EQ(error_message(build_script_command_line(u"C:\\50%\\s.bat", {})), u"batch file arguments are invalid");
 }
 
 TEST(BuildScriptCommandLine, ScriptPathWithQuoteOrFinalBackslashIsRefused) {
@@ -197,15 +202,6 @@ TEST(ProgramForm, SeparatorsDecideBetweenPathAndBareName) {
     for (const auto& [program, expected] : cases) {
         EXPECT_EQ(program_form(program), expected) << to_utf8(program);
     }
-}
-
-TEST(HasExeSuffix, LastFourCharactersInAnyCase) {
-    EXPECT_TRUE(has_exe_suffix(u"a.exe"));
-    EXPECT_TRUE(has_exe_suffix(u"C:\\A.ExE"));
-    EXPECT_TRUE(has_exe_suffix(u".exe"));
-    EXPECT_FALSE(has_exe_suffix(u"a.exe."));
-    EXPECT_FALSE(has_exe_suffix(u"exe"));
-    EXPECT_FALSE(has_exe_suffix(u"a.exf"));
 }
 
 TEST(SearchName, ExeIsAppendedOnlyWithoutAnyDot) {

@@ -142,10 +142,26 @@ TEST(Paths, WorkingDirectoryVerbatimFormsOfferTheirPlainForm) {
     EXPECT_EQ(working_directory_candidate(u"\\??\\C:\\dir"), std::nullopt);
 }
 
-TEST(Paths, StripVerbatimPrefixRemovesOnlyTheExactVerbatimPrefix) {
+TEST(Paths, FullyQualifiedPathsDoNotDependOnTheCurrentDirectory) {
+    const std::pair<std::u16string, bool> cases[] = {
+        {uR"(C:\x)", true},   {u"C:/x", true},   {uR"(\\srv\share\x)", true}, {uR"(\\?\C:\x)", true},
+        {uR"(\??\C:\x)", true}, {uR"(//srv/x)", true}, {u"x", false},          {uR"(.\x)", false},
+        {uR"(..\x)", false},  {uR"(\x)", false},  {u"C:x", false},          {u"C:", false},
+        {u"", false},
+    };
+    for (const auto& [path, expected] : cases) {
+        EXPECT_EQ(is_fully_qualified(path), expected) << to_utf8(path);
+    }
+}
+
+TEST(Paths, StripVerbatimPrefixGivesTheOrdinaryPath) {
     const std::vector<std::pair<std::u16string, std::u16string>> cases = {
         {uR"(\\?\C:\App\app.exe)", uR"(C:\App\app.exe)"},
-        {uR"(\\?\UNC\server\share)", uR"(UNC\server\share)"},
+        {uR"(\\?\UNC\server\share\x)", uR"(\\server\share\x)"},
+        {uR"(\\?\unc\server\share)", uR"(\\server\share)"},
+        {uR"(\\?\UNCx\y)", uR"(UNCx\y)"},
+        {u"\\\\?\\C:\\a" + lone_high, u"C:\\a" + lone_high},
+        {u"C:\\a" + lone_high, u"C:\\a" + lone_high},
         {uR"(\\?\)", u""},
         {uR"(\\?)", uR"(\\?)"},
         {uR"(\\.\C:\x)", uR"(\\.\C:\x)"},
@@ -157,11 +173,6 @@ TEST(Paths, StripVerbatimPrefixRemovesOnlyTheExactVerbatimPrefix) {
         SCOPED_TRACE(testing::PrintToString(path));
         EXPECT_EQ(strip_verbatim_prefix(path), expected);
     }
-}
-
-TEST(Paths, StripVerbatimPrefixStrippedRestIsTextButUnprefixedPathKeepsSurrogates) {
-    EXPECT_EQ(strip_verbatim_prefix(u"\\\\?\\C:\\a" + lone_high), u"C:\\a\uFFFD");
-    EXPECT_EQ(strip_verbatim_prefix(u"C:\\a" + lone_high), u"C:\\a" + lone_high);
 }
 
 TEST(Paths, ParentRemovesTheLastComponentAndTheSeparatorsBeforeIt) {

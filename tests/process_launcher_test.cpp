@@ -411,19 +411,24 @@ TEST(LauncherCreationFlags, ExtraFlagsReachCreateProcess) {
     EXPECT_TRUE(wait_for_file(ran, 30000));
 }
 
-TEST(LauncherStdHandles, OursAreGivenAndMissingOnesStayNull) {
-    const TempDir scratch;
-    const std::u16string capture = scratch / u"out.txt";
-    const HANDLE output = open_output_file(capture);
-    ASSERT_NE(output, INVALID_HANDLE_VALUE);
-    {
-        const StdHandlesSwap swap(nullptr, output, INVALID_HANDLE_VALUE);
-        EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe()))), 0);
+// A stale value (one a parent handed over but that names no handle) counts as missing: the launch
+// still succeeds and the child gets no handle in that slot.
+TEST(LauncherStdHandles, OursAreGivenAndMissingOrStaleOnesStayNull) {
+    const HANDLE stale = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x7FFFF0));
+    for (const HANDLE input : {HANDLE{nullptr}, stale}) {
+        const TempDir scratch;
+        const std::u16string capture = scratch / u"out.txt";
+        const HANDLE output = open_output_file(capture);
+        ASSERT_NE(output, INVALID_HANDLE_VALUE);
+        {
+            const StdHandlesSwap swap(input, output, INVALID_HANDLE_VALUE);
+            EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe()))), 0);
+        }
+        CloseHandle(output);
+        const std::optional<Record> record = parse_record(read_bytes(capture).value_or(""));
+        ASSERT_TRUE(record.has_value());
+        EXPECT_EQ(record->std_flags, "010");
     }
-    CloseHandle(output);
-    const std::optional<Record> record = parse_record(read_bytes(capture).value_or(""));
-    ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(record->std_flags, "010");
 }
 
 TEST(LauncherStdHandles, NoneOfOursGivesTheChildNone) {
@@ -524,19 +529,20 @@ TEST(LauncherProgramSearch, DirectoryNamedLikeTheProgramIsMatchedAndFailsToStart
     EXPECT_EQ(launch_error_text(error), os_error_text(error.os_code));
 }
 
-TEST(LauncherProgramPath, ExeIsAppendedOnlyWhenThatFileExists) {
+// The file a caller checked is the file that runs: no ".exe" is tried beside a path.
+TEST(LauncherProgramPath, PathStartsExactlyThatFile) {
     const TempDir scratch;
     ASSERT_TRUE(CreateDirectoryW(probe::wide(scratch / u"sub").c_str(), nullptr));
     place_probe(scratch / u"sub\\tool.exe", "exit_codes=31\n");
-    place_probe(scratch / u"sub\\plain", "exit_codes=32\n");
+    place_probe(scratch / u"sub\\tool", "exit_codes=32\n");
+    place_probe(scratch / u"sub\\only.exe", "exit_codes=33\n");
     const CurrentDirectorySwap in_scratch(scratch.path);
 
     const Captured tool = run_capturing(request_of(u"sub\\tool"), scratch);
-    EXPECT_EQ(exit_code_of(tool.outcome), 31);
+    EXPECT_EQ(exit_code_of(tool.outcome), 32);
     ASSERT_TRUE(tool.record.has_value());
     EXPECT_EQ(tool.record->command_line, "\"sub\\tool\"");
-    EXPECT_EQ(exit_code_of(run_capturing(request_of(u"sub/plain"), scratch).outcome), 32);
-    EXPECT_EQ(error_of(run_and_wait(request_of(u"sub\\missing"))).kind, LaunchErrorKind::os);
+    EXPECT_EQ(error_of(run_and_wait(request_of(u"sub/only"))).kind, LaunchErrorKind::os);
 }
 
 TEST(LauncherProgramPath, VerbatimAndNearlyLongPathsStart) {

@@ -94,6 +94,8 @@ TEST(SplitVersion, PiecesBetweenNonDigitsGiveMajorAndMinor) {
         {u"00000000000000000000001.2", 1, 2},
         {u"1.2x", 1, 2},
         {u"1.\U0001F6002", 1, 0},
+        {u"3\U0001F6007", 3, 7},
+        {u"3\xD800" u"7", 3, 7},
     };
     for (const SplitCase& c : cases) {
         const VersionNumbers numbers = split_version(c.input);

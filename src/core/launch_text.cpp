@@ -7,10 +7,6 @@ namespace vellomar {
 
 namespace {
 
-char16_t ascii_lower(char16_t unit) {
-    return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
-}
-
 // The last characters of `text` equal `suffix` (given in lower case), ignoring ASCII letter case.
 bool ends_with_ignoring_case(std::u16string_view text, std::u16string_view suffix) {
     if (text.size() < suffix.size()) {
@@ -134,13 +130,23 @@ std::variant<std::u16string, LaunchError> build_command_line(std::u16string_view
     return command_line;
 }
 
+// Characters cmd.exe acts on where a verbatim entry stands unquoted in the line: command
+// separators, redirections, its escape, variable expansion, quoting and line ends. Copied as they
+// are, `C:\R&D` would run `D` as a command and cut the argument short.
+constexpr std::u16string_view cmd_special_characters = u"&|<>^%\"\r\n";
+
 // cmd.exe strips the outer quotes of a /c command that starts with a quote, so the whole command is
 // wrapped once more: `cmd.exe /e:ON /v:OFF /d /c ""C:\Tools\run.bat" /S "a b""`. Delayed expansion is
-// off so that `!` stays literal.
+// off so that `!` stays literal. Verbatim entries and the script path cannot be escaped for cmd.exe
+// without changing what the script receives, so any character it would act on is refused instead;
+// `%` is expanded even inside the quoted path.
 std::variant<std::u16string, LaunchError> build_script_command_line(std::u16string_view script_path,
                                                                     const std::vector<ArgumentEntry>& arguments) {
     if (script_path.find(u'"') != std::u16string_view::npos || (!script_path.empty() && script_path.back() == u'\\')) {
         return fixed_error(LaunchErrorKind::invalid_input, batch_path_message);
+    }
+    if (script_path.find(u'%') != std::u16string_view::npos) {
+        return fixed_error(LaunchErrorKind::invalid_input, batch_arguments_message);
     }
     std::u16string command_line = u"cmd.exe /e:ON /v:OFF /d /c \"\"";
     command_line += script_path;
@@ -150,6 +156,9 @@ std::variant<std::u16string, LaunchError> build_script_command_line(std::u16stri
         if (argument.verbatim) {
             if (auto error = append_argument(command_line, argument)) {
                 return *error;
+            }
+            if (argument.text.find_first_of(cmd_special_characters) != std::u16string::npos) {
+                return fixed_error(LaunchErrorKind::invalid_input, batch_arguments_message);
             }
         } else if (auto error = append_script_argument(command_line, argument.text)) {
             return *error;
@@ -172,8 +181,6 @@ ProgramForm program_form(std::u16string_view program) {
     }
     return program.find_first_of(u"\\/") != std::u16string_view::npos ? ProgramForm::path : ProgramForm::bare_name;
 }
-
-bool has_exe_suffix(std::u16string_view path) { return ends_with_ignoring_case(path, u".exe"); }
 
 std::u16string search_name(std::u16string_view bare_name) {
     std::u16string name(bare_name);

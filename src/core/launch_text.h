@@ -60,8 +60,6 @@ bool has_batch_extension(std::u16string_view path);
 
 enum class ProgramForm { no_file_name, path, bare_name };
 ProgramForm program_form(std::u16string_view program);
-// ".exe" in any letter case as the last four characters.
-bool has_exe_suffix(std::u16string_view path);
 // The name looked for in each search directory: ".exe" appended when the name has no "." at all.
 std::u16string search_name(std::u16string_view bare_name);
 // The entries of a PATH value, in order.

@@ -59,17 +59,28 @@ bool is_drive_absolute(std::u16string_view path) {
     return has_drive(path) && (path.size() == 2 || is_separator(path[2]));
 }
 
+bool is_fully_qualified(std::u16string_view path) {
+    return (has_drive(path) && path.size() >= 3 && is_separator(path[2])) || has_two_leading_separators(path) ||
+           starts_with(path, nt_object_prefix);
+}
+
 bool has_two_leading_separators(std::u16string_view path) {
     return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
 }
 
+// `\\?\C:\x` -> `C:\x`; `\\?\UNC\srv\share` -> `\\srv\share`, since `UNC\srv\share` alone would be a
+// relative path; `\\.\x` and `//?/x` stay. The value keeps its own units, unpaired surrogates too,
+// so that it still names the same file.
 std::u16string strip_verbatim_prefix(std::u16string_view path) {
-    // Decided on the text form; the rest is returned in that form too.
-    const std::u16string text = to_display_text(path);
-    if (text.size() > 3 && starts_with(text, verbatim_prefix)) {
-        return text.substr(verbatim_prefix.size());
+    if (!starts_with(path, verbatim_prefix)) {
+        return std::u16string(path);
     }
-    return std::u16string(path);
+    const std::u16string_view rest = path.substr(verbatim_prefix.size());
+    if (rest.size() >= 4 && ascii_lower(rest[0]) == u'u' && ascii_lower(rest[1]) == u'n' &&
+        ascii_lower(rest[2]) == u'c' && rest[3] == u'\\') {
+        return u"\\\\" + std::u16string(rest.substr(4));
+    }
+    return std::u16string(rest);
 }
 
 std::u16string with_verbatim_prefix(std::u16string_view absolute_path) {

@@ -27,10 +27,14 @@ bool is_verbatim_path(std::u16string_view path);
 bool has_drive(std::u16string_view path);
 // `C:` alone or `C:` then a separator; `C:x` is relative to drive C's current directory.
 bool is_drive_absolute(std::u16string_view path);
+// Names one file whatever the current directory: `C:\x`, `\\server\share\x`, `\\?\x`, `\??\x`.
+// Not `x`, `.\x`, `\x` (rooted on the current drive) or `C:x` (relative to drive C's directory).
+bool is_fully_qualified(std::u16string_view path);
 // `\\server\share`, `\\.\device`, and the same with `/` in any mix.
 bool has_two_leading_separators(std::u16string_view path);
 
-// The value without an exact leading `\\?\`: `\\?\C:\x` -> `C:\x`. Decided on the text form.
+// The value without a leading `\\?\`, as an ordinary path: `\\?\C:\x` -> `C:\x`,
+// `\\?\UNC\srv\share\x` -> `\\srv\share\x`.
 std::u16string strip_verbatim_prefix(std::u16string_view path);
 
 // The verbatim form of an absolute path as GetFullPathNameW writes it: `C:\x` -> `\\?\C:\x`,

@@ -138,6 +138,10 @@ std::u16string from_utf8(std::string_view text) {
     return out;
 }
 
+char16_t ascii_lower(char16_t unit) {
+    return (unit >= u'A' && unit <= u'Z') ? static_cast<char16_t>(unit + (u'a' - u'A')) : unit;
+}
+
 std::optional<std::uint32_t> parse_decimal(std::u16string_view digits) {
     if (digits.empty()) {
         return std::nullopt;

@@ -30,6 +30,9 @@ std::string to_utf8(std::u16string_view text);
 // UTF-16 of UTF-8 text; only for literals and test data, invalid sequences give U+FFFD.
 std::u16string from_utf8(std::string_view text);
 
+// Only A-Z are changed: case-insensitive names in paths and extensions are ASCII.
+char16_t ascii_lower(char16_t unit);
+
 // One or more ASCII digits and nothing else, at most 4294967295.
 std::optional<std::uint32_t> parse_decimal(std::u16string_view digits);
 

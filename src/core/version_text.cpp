@@ -47,14 +47,16 @@ std::u16string trim_version(std::u16string_view text) {
     return std::u16string(text.substr(begin, end - begin));
 }
 
-// Every non-digit is one separator, so `1..2` has an empty second piece; only the first two
-// pieces count. Examples: `2.3.0` -> 2, 3; `v1.2` -> 0, 1; `3` -> 3, 0; `１.２` -> 0, 0.
+// Every non-digit character is one separator, so `1..2` has an empty second piece; a character
+// outside the Basic Multilingual Plane is one separator too, not two. Only the first two pieces
+// count. Examples: `2.3.0` -> 2, 3; `v1.2` -> 0, 1; `3` -> 3, 0; `3😀7` -> 3, 7; `１.２` -> 0, 0.
 VersionNumbers split_version(std::u16string_view text) {
     const std::u16string_view first = digit_run(text, 0);
     VersionNumbers numbers;
     numbers.major = piece_value(first);
     if (first.size() < text.size()) {
-        numbers.minor = piece_value(digit_run(text, first.size() + 1));
+        const std::size_t separator_length = code_point_at(text, first.size()).length;
+        numbers.minor = piece_value(digit_run(text, first.size() + separator_length));
     }
     return numbers;
 }

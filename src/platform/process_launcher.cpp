@@ -57,19 +57,6 @@ Result<std::u16string> to_os_path(std::u16string_view path) {
     return absolute.value.size() >= long_path_units ? with_verbatim_prefix(absolute.value) : absolute.value;
 }
 
-// A path with a separator is used as given: with ".exe" appended when it lacks that suffix and the
-// longer name exists, otherwise as it stands, its existence left to CreateProcessW.
-Result<std::u16string> resolve_program_path(std::u16string_view program) {
-    if (!has_exe_suffix(program)) {
-        const Result<std::u16string> with_exe = to_os_path(std::u16string(program) + u".exe");
-        const std::u16string* converted = std::get_if<std::u16string>(&with_exe);
-        if (converted != nullptr && exists(*converted)) {
-            return *converted;
-        }
-    }
-    return to_os_path(program);
-}
-
 // The helper's own directory, with its final separator.
 OsResult<std::u16string> module_directory() {
     OsResult<std::u16string> path = module_file_name();
@@ -120,8 +107,10 @@ Result<std::u16string> resolve_program(std::u16string_view program) {
     if (form == ProgramForm::no_file_name) {
         return fixed_error(LaunchErrorKind::invalid_input, no_file_name_message);
     }
+    // A path names exactly the file to run: no ".exe" is tried beside it, so the file a caller
+    // checked is the file that runs. Its existence is left to CreateProcessW.
     if (form == ProgramForm::path) {
-        return resolve_program_path(program);
+        return to_os_path(program);
     }
     return search_program(program);
 }
@@ -157,6 +146,8 @@ Result<std::optional<std::u16string>> child_directory(const std::optional<std::u
 }
 
 // An inheritable duplicate of one of the helper's standard handles; empty when the helper has none.
+// A value that no longer names a handle (a parent may hand over stale ones) counts as none too:
+// failing every launch for a stream the child may never use would be worse than giving it none.
 Result<UniqueHandle> inheritable_duplicate(DWORD which) {
     const HANDLE original = GetStdHandle(which);
     if (original == nullptr || original == INVALID_HANDLE_VALUE) {
@@ -166,6 +157,9 @@ Result<UniqueHandle> inheritable_duplicate(DWORD which) {
     if (!DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &duplicate, 0, TRUE,
                          DUPLICATE_SAME_ACCESS)) {
         const DWORD error = GetLastError();
+        if (error == ERROR_INVALID_HANDLE) {
+            return UniqueHandle();
+        }
         return os_error(error);
     }
     return UniqueHandle(duplicate);

@@ -38,6 +38,10 @@ UniqueHandle open_application_process(std::uint32_t pid) {
 }  // namespace
 
 bool wait_for_application_exit(std::uint32_t pid) {
+    // The helper is not the application that started it, and waiting on itself would never end.
+    if (pid == GetCurrentProcessId()) {
+        return false;
+    }
     const UniqueHandle process = open_application_process(pid);
     if (!process.valid()) {
         return false;

@@ -1,6 +1,7 @@
 #include "platform/win32_queries.h"
 
 #include "core/command_line.h"
+#include "core/paths.h"
 
 namespace vellomar {
 
@@ -66,6 +67,14 @@ OsResult<std::u16string> windows_directory() {
 
 OsResult<std::u16string> full_path_name(const std::u16string& path) {
     return run_query(StringQuery::full_path_name, path);
+}
+
+std::u16string fully_qualified_path(const std::u16string& path) {
+    if (is_fully_qualified(path)) {
+        return path;
+    }
+    const OsResult<std::u16string> absolute = full_path_name(path);
+    return absolute.ok() ? absolute.value : path;
 }
 
 // An unset variable gives 0 with ERROR_ENVVAR_NOT_FOUND, a set but empty one 0 with no error.
