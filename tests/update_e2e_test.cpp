@@ -257,6 +257,46 @@ TEST_F(Update, ThreeFailuresReportAndOpenTheInstallerInteractively) {
     EXPECT_TRUE(read_log(app_log_).empty());
 }
 
+// Relative names mean files in the helper's current directory, resolved once: the package checked
+// is the one run (never a `pkg.exe` beside it) and deleted, and a bare launch name is relaunched in
+// that directory.
+TEST_F(Update, RelativeNamesAreFilesInTheCurrentDirectory) {
+    const std::wstring package = work_dir_ + L"\\pkg";
+    const std::wstring decoy_log = base_ + L"\\decoy.log";
+    const std::wstring app = work_dir_ + L"\\app.exe";
+    make_probe(package, installer_log_, L"0", 0);
+    make_probe(package + L".exe", decoy_log, L"0", 0);
+    make_probe(app, app_log_, L"0", 0);
+    expect_clean_success(run_helper(L" --pid 0 --installer pkg --launch app.exe --install-dir " + quoted(app_dir_)));
+
+    const std::vector<ProbeRun> installs = read_log(installer_log_);
+    ASSERT_EQ(installs.size(), 1u);
+    EXPECT_EQ(installs[0].command_line, quoted(package) + L" /S /UPDATE /D=" + app_dir_);
+    EXPECT_TRUE(read_log(decoy_log).empty());
+    EXPECT_FALSE(file_exists(package));
+    EXPECT_TRUE(file_exists(package + L".exe"));
+    const std::vector<ProbeRun> launches = wait_for_runs(app_log_, 1);
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].command_line, quoted(app));
+    EXPECT_EQ(launches[0].current_directory, work_dir_);
+}
+
+// cmd.exe would run what follows `&` in the directory as a command of its own and report its result.
+TEST_F(Update, BatchInstallerIsNotRunWithADirectoryCmdWouldSplit) {
+    const std::wstring script = package_dir_ + L"\\setup.cmd";
+    write_utf8(script, L"@exit /b 0\r\n");
+    const std::wstring marker = base_ + L"\\marker.txt";
+    const probe::RunResult result =
+        run_helper(L" --pid 0 --installer " + quoted(script) + L" --install-dir \"" + base_ + L"\\R&echo x>" + marker + L"\"");
+    EXPECT_EQ(result.exit_code, 0u);
+    EXPECT_TRUE(result.boxes.empty());
+    EXPECT_EQ(result.standard_error, probe::to_utf8(L"silent install failed: Some(\"\u542F\u52A8\u5B89\u88C5\u7A0B\u5E8F"
+                                                    L"\u5931\u8D25: batch file arguments are invalid\")\n"));
+    Sleep(500);
+    EXPECT_FALSE(file_exists(marker));
+    EXPECT_TRUE(file_exists(script));
+}
+
 TEST_F(Update, CrashCodeIsReportedAsSignedDecimal) {
     make_installer(L"0xC0000005");
     const probe::RunResult result = run_helper(L" --pid 0 --installer " + quoted(installer_) + L" --install-dir C:\\x");
