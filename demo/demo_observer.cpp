@@ -484,7 +484,7 @@ int wmain(int argc, wchar_t** argv) {
         (void)boxes.stop();
         return 1;
     }
-    CloseHandle(created.hThread);
+    const UniqueHandle thread(created.hThread);
     app.process = UniqueHandle(created.hProcess);
     app.pid = created.dwProcessId;
     app.parent = GetCurrentProcessId();

@@ -64,15 +64,13 @@ FileLock::FileLock(const std::wstring& path, DWORD hold_ms) : path_(path), start
 }
 
 bool FileLock::wait_until_taken() const {
-    return process_.valid() && poll_until(
-                                   [&] {
-                                       const vellomar::UniqueHandle file(CreateFileW(
-                                           path_.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                           OPEN_EXISTING, 0, nullptr));
-                                       return !file.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
-                                   },
-                                   10000);
+    const auto taken = [&] {
+        const vellomar::UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                      OPEN_EXISTING, 0, nullptr));
+        return !file.valid() && GetLastError() == ERROR_SHARING_VIOLATION;
+    };
+    return process_.valid() && poll_until(taken, 10000);
 }
 
 void FileLock::release() {
