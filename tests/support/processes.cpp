@@ -7,6 +7,34 @@
 
 namespace probe {
 
+namespace {
+
+std::optional<ProbeRecord> parse_probe_record(std::string_view line) {
+    const std::size_t run_end = line.find('\t');
+    const std::size_t time_end = line.find('\t', run_end + 1);
+    const std::size_t std_start = line.find("\tstd=", time_end);
+    if (line.rfind("run ", 0) != 0 || run_end == std::string_view::npos || time_end == std::string_view::npos ||
+        std_start == std::string_view::npos || line.size() < std_start + 9) {
+        return std::nullopt;
+    }
+    const std::size_t directory_start = line.rfind('\t', std_start - 1);
+    ProbeRecord record;
+    record.time_ms = std::strtoull(std::string(line.substr(run_end + 1, time_end - run_end - 1)).c_str(), nullptr, 10);
+    record.command_line = from_utf8(line.substr(time_end + 1, directory_start - time_end - 1));
+    record.directory = from_utf8(line.substr(directory_start + 1, std_start - directory_start - 1));
+    record.std_flags = std::string(line.substr(std_start + 5, 3));
+    const std::wstring argv = from_utf8(line.substr(std_start + 9));
+    for (std::size_t start = 0;;) {
+        const std::size_t separator = argv.find(L'\x1F', start);
+        record.argv.push_back(argv.substr(start, separator - start));
+        if (separator == std::wstring::npos) break;
+        start = separator + 1;
+    }
+    return record;
+}
+
+}  // namespace
+
 std::wstring helper_path() { return own_directory() + L"vellomar-update.exe"; }
 
 std::uint64_t epoch_ms() {
@@ -79,31 +107,6 @@ void FileLock::release() {
         (void)WaitForSingleObject(process_.get(), 10000);
     }
     process_.reset();
-}
-
-std::optional<ProbeRecord> parse_probe_record(std::string_view line) {
-    const std::size_t run_end = line.find('\t');
-    const std::size_t time_end = line.find('\t', run_end + 1);
-    const std::size_t std_start = line.find("\tstd=", time_end);
-    if (line.rfind("run ", 0) != 0 || run_end == std::string_view::npos || time_end == std::string_view::npos ||
-        std_start == std::string_view::npos || line.size() < std_start + 9) {
-        return std::nullopt;
-    }
-    const std::size_t directory_start = line.rfind('\t', std_start - 1);
-    ProbeRecord record;
-    record.run = static_cast<unsigned>(std::strtoul(std::string(line.substr(4, run_end - 4)).c_str(), nullptr, 10));
-    record.time_ms = std::strtoull(std::string(line.substr(run_end + 1, time_end - run_end - 1)).c_str(), nullptr, 10);
-    record.command_line = from_utf8(line.substr(time_end + 1, directory_start - time_end - 1));
-    record.directory = from_utf8(line.substr(directory_start + 1, std_start - directory_start - 1));
-    record.std_flags = std::string(line.substr(std_start + 5, 3));
-    const std::wstring argv = from_utf8(line.substr(std_start + 9));
-    for (std::size_t start = 0;;) {
-        const std::size_t separator = argv.find(L'\x1F', start);
-        record.argv.push_back(argv.substr(start, separator - start));
-        if (separator == std::wstring::npos) break;
-        start = separator + 1;
-    }
-    return record;
 }
 
 std::vector<ProbeRecord> read_probe_log(const std::wstring& path) {

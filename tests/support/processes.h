@@ -68,7 +68,6 @@ private:
 // (see probes/child_probe.cpp). Only the command line and argv may hold TABs, and test data never
 // holds "std=".
 struct ProbeRecord {
-    unsigned run = 0;
     std::uint64_t time_ms = 0;  // as epoch_ms()
     std::wstring command_line;
     std::wstring directory;
@@ -76,7 +75,6 @@ struct ProbeRecord {
     std::vector<std::wstring> argv;
 };
 
-std::optional<ProbeRecord> parse_probe_record(std::string_view line);
 // The complete records of a log or captured output; a line still being written is left out.
 std::vector<ProbeRecord> read_probe_log(const std::wstring& path);
 
