@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "platform/handles.h"
+#include "files.h"
 #include "probe_support.h"
+#include "processes.h"
 
 namespace vellomar {
 namespace {
@@ -110,47 +112,16 @@ std::vector<Arguments> decode_records(const std::string& bytes) {
     return records;
 }
 
-std::string read_file(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size{};
-    if (!file.valid() || !GetFileSizeEx(file.get(), &size)) {
-        return {};
-    }
-    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!bytes.empty() && !ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-        return {};
-    }
-    bytes.resize(read);
-    return bytes;
-}
-
-bool write_file(const std::wstring& path, const std::string& bytes) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file.valid() && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
-}
-
 // Starts argv_probe with exactly `command_line`; the probe reads its files from the environment,
 // which the child copies at creation.
 UniqueHandle start_probe(const std::u16string& command_line, const std::wstring& input, const std::wstring& output) {
-    const std::wstring application = probe::own_directory() + L"argv_probe.exe";
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", input.empty() ? nullptr : input.c_str());
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", output.c_str());
-    std::wstring buffer = probe::wide(command_line);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                        nullptr, &startup, &info);
+    probe::StartedProcess started =
+        probe::start_process(probe::own_directory() + L"argv_probe.exe", probe::wide(command_line));
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", nullptr);
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", nullptr);
-    if (!started) {
-        return {};
-    }
-    const UniqueHandle thread(info.hThread);
-    return UniqueHandle(info.hProcess);
+    return std::move(started.process);
 }
 
 std::optional<DWORD> exit_code_of(const UniqueHandle& process) {
@@ -162,9 +133,9 @@ std::optional<DWORD> exit_code_of(const UniqueHandle& process) {
 }
 
 TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
-    const std::wstring directory = probe::make_temp_directory(L"argv");
-    ASSERT_FALSE(directory.empty());
-    const std::wstring output = directory + L"\\argv.bin";
+    const probe::ScratchDirectory directory(L"argv");
+    ASSERT_FALSE(directory.path().empty());
+    const std::wstring output = directory / L"argv.bin";
     // The edge cases of the splitting rules first, then random lines.
     std::vector<std::u16string> lines = {
         uR"(argv_probe.exe a ")", uR"(argv_probe.exe x "")", uR"(argv_probe.exe "" "" x)", uR"(argv_probe.exe "a""b")",
@@ -183,7 +154,7 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
         const UniqueHandle process = start_probe(line, L"", output);
         ASSERT_TRUE(process.valid());
         ASSERT_EQ(exit_code_of(process), DWORD{0});
-        const std::vector<Arguments> records = decode_records(read_file(output));
+        const std::vector<Arguments> records = decode_records(probe::read_bytes(output));
         ASSERT_EQ(records.size(), 2u);
         const Arguments expected = split_command_line(line, u"");
         EXPECT_EQ(records[1], expected) << "ucrtbase";
@@ -195,8 +166,6 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
             ++compared_msvcrt;
         }
     }
-    (void)DeleteFileW(output.c_str());
-    (void)RemoveDirectoryW(directory.c_str());
     std::printf("real children: %d command lines compared with ucrtbase, %d with msvcrt\n", compared_ucrt,
                 compared_msvcrt);
 }
@@ -204,8 +173,8 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
 TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
     constexpr int line_count = 10000;
     constexpr int probe_count = 2;  // one per core of a small machine; each reloads ucrtbase per line
-    const std::wstring directory = probe::make_temp_directory(L"argv-batch");
-    ASSERT_FALSE(directory.empty());
+    const probe::ScratchDirectory directory(L"argv-batch");
+    ASSERT_FALSE(directory.path().empty());
     std::mt19937 engine(seed + 1);
     std::vector<std::u16string> lines;
     for (int i = 0; i < line_count; ++i) {
@@ -218,21 +187,18 @@ TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
     for (int p = 0; p < probe_count; ++p) {
         const std::vector<std::u16string> share(lines.begin() + p * line_count / probe_count,
                                                 lines.begin() + (p + 1) * line_count / probe_count);
-        const std::wstring input = directory + L"\\in" + std::to_wstring(p) + L".bin";
-        ASSERT_TRUE(write_file(input, encode_lines(share)));
-        probes.push_back(start_probe(padded_command_line, input, directory + L"\\out" + std::to_wstring(p) + L".bin"));
+        const std::wstring input = directory / (L"in" + std::to_wstring(p) + L".bin");
+        ASSERT_TRUE(probe::write_bytes(input, encode_lines(share)));
+        probes.push_back(start_probe(padded_command_line, input, directory / (L"out" + std::to_wstring(p) + L".bin")));
         ASSERT_TRUE(probes.back().valid());
     }
     std::vector<Arguments> records;
     for (int p = 0; p < probe_count; ++p) {
         ASSERT_EQ(exit_code_of(probes[p]), DWORD{0}) << "probe " << p;
-        const std::wstring output = directory + L"\\out" + std::to_wstring(p) + L".bin";
-        const std::vector<Arguments> part = decode_records(read_file(output));
+        const std::vector<Arguments> part =
+            decode_records(probe::read_bytes(directory / (L"out" + std::to_wstring(p) + L".bin")));
         records.insert(records.end(), part.begin(), part.end());
-        (void)DeleteFileW(output.c_str());
-        (void)DeleteFileW((directory + L"\\in" + std::to_wstring(p) + L".bin").c_str());
     }
-    (void)RemoveDirectoryW(directory.c_str());
 
     ASSERT_EQ(records.size(), lines.size());
     int mismatches = 0;

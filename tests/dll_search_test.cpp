@@ -4,39 +4,26 @@
 // the DLL leaves when it is loaded.
 #include <gtest/gtest.h>
 
+#include "files.h"
+#include "platform/handles.h"
 #include "probe_support.h"
+#include "processes.h"
 
 namespace {
 
 const wchar_t* const planted_name = L"uxtheme.dll";
 
-bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-bool running_under_wine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 class DllSearch : public testing::Test {
 protected:
     void SetUp() override {
-        folder_ = probe::make_temp_directory(L"plant");
-        ASSERT_FALSE(folder_.empty());
-        // The copy is named after the fresh folder, so the per-program setting below is ours alone.
-        copy_name_ = folder_.substr(folder_.find_last_of(L'\\') + 1) + L".exe";
-        folder_ += L"\\";
+        ASSERT_FALSE(scratch_.path().empty());
         ASSERT_TRUE(CopyFileW((probe::own_directory() + L"planted_dll.dll").c_str(), (folder_ + planted_name).c_str(),
                               FALSE));
-        if (running_under_wine()) prefer_native_uxtheme();
+        if (probe::running_under_wine()) prefer_native_uxtheme();
     }
 
     void TearDown() override {
-        if (folder_.empty()) return;
         if (!wine_key_.empty()) (void)RegDeleteTreeW(HKEY_CURRENT_USER, wine_key_.c_str());
-        for (const std::wstring& name : {copy_name_, std::wstring(planted_name), marker_name()}) {
-            (void)DeleteFileW((folder_ + name).c_str());
-        }
-        (void)RemoveDirectoryW(folder_.c_str());
     }
 
     // Wine takes its builtin uxtheme.dll even when a file of that name lies in the exe's folder,
@@ -45,15 +32,14 @@ protected:
     // setting that for a child has no effect.)
     void prefer_native_uxtheme() {
         wine_key_ = L"Software\\Wine\\AppDefaults\\" + copy_name_;
-        HKEY key = nullptr;
+        vellomar::UniqueKey key;
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (wine_key_ + L"\\DllOverrides").c_str(), 0, nullptr, 0,
-                                  KEY_SET_VALUE, nullptr, &key, nullptr),
+                                  KEY_SET_VALUE, nullptr, key.receive(), nullptr),
                   ERROR_SUCCESS);
         const std::wstring order = L"native,builtin";
-        const LSTATUS status = RegSetValueExW(key, L"uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
-                                              static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t)));
-        RegCloseKey(key);
-        ASSERT_EQ(status, ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueExW(key.get(), L"uxtheme", 0, REG_SZ, reinterpret_cast<const BYTE*>(order.c_str()),
+                                 static_cast<DWORD>((order.size() + 1) * sizeof(wchar_t))),
+                  ERROR_SUCCESS);
     }
 
     // Copies `program` from beside the tests into the planted folder and runs it from there, with the
@@ -71,11 +57,13 @@ protected:
     }
 
     static std::wstring marker_name() { return std::wstring(planted_name) + L".loaded"; }
-    bool planted_dll_was_loaded() const { return file_exists(folder_ + marker_name()); }
+    bool planted_dll_was_loaded() const { return probe::file_exists(folder_ + marker_name()); }
 
 private:
-    std::wstring folder_;
-    std::wstring copy_name_;
+    const probe::ScratchDirectory scratch_{L"plant"};
+    const std::wstring folder_ = scratch_.path() + L"\\";
+    // The copy is named after the fresh folder, so the per-program setting below is ours alone.
+    const std::wstring copy_name_ = scratch_.path().substr(scratch_.path().find_last_of(L'\\') + 1) + L".exe";
     std::wstring wine_key_;
 };
 

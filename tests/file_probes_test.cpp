@@ -8,16 +8,16 @@
 
 #include "platform/handles.h"
 #include "platform/win32.h"
+#include "files.h"
 #include "probe_support.h"
+#include "processes.h"
 
 namespace vellomar {
 namespace {
 
 using probe::u16;
 
-bool exists_verbatim(const std::wstring& absolute) {
-    return GetFileAttributesW((L"\\\\?\\" + absolute).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+bool exists_verbatim(const std::wstring& absolute) { return probe::file_exists(L"\\\\?\\" + absolute); }
 
 void create_file(const std::wstring& absolute, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     const UniqueHandle file(CreateFileW((L"\\\\?\\" + absolute).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -27,90 +27,16 @@ void create_file(const std::wstring& absolute, DWORD attributes = FILE_ATTRIBUTE
     ASSERT_TRUE(WriteFile(file.get(), "MZ", 2, &written, nullptr));
 }
 
-// Removes a tree made by a test, read-only files and over-long paths included.
-void remove_tree(const std::wstring& absolute) {
-    const std::wstring verbatim = L"\\\\?\\" + absolute;
-    WIN32_FIND_DATAW entry{};
-    const HANDLE find = FindFirstFileW((verbatim + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            const std::wstring child = absolute + L"\\" + name;
-            const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-            const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-            if (directory && link) {
-                (void)RemoveDirectoryW((L"\\\\?\\" + child).c_str());  // the link, not what it points to
-            } else if (directory) {
-                remove_tree(child);
-            } else {
-                (void)SetFileAttributesW((L"\\\\?\\" + child).c_str(), FILE_ATTRIBUTE_NORMAL);
-                (void)DeleteFileW((L"\\\\?\\" + child).c_str());
-            }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
-    }
-    (void)RemoveDirectoryW(verbatim.c_str());
-}
-
-// lock_probe holds a file open for reading with no sharing, as a running program holds its image.
-struct LockHolder {
-    UniqueHandle process;
-    std::uint64_t started_ms = 0;
-};
-
-LockHolder start_lock(const std::wstring& path, DWORD hold_ms) {
-    LockHolder holder;
-    const std::wstring program = probe::own_directory() + L"lock_probe.exe";
-    std::wstring command_line = L"\"" + program + L"\" \"" + path + L"\" " + std::to_wstring(hold_ms);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    holder.started_ms = probe::now_ms();
-    if (CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &process)) {
-        CloseHandle(process.hThread);
-        holder.process = UniqueHandle(process.hProcess);
-    }
-    return holder;
-}
-
-// True once an open for writing meets a sharing violation.
-bool wait_until_locked(const LockHolder& holder, const std::wstring& path) {
-    const std::uint64_t deadline = probe::now_ms() + 10000;
-    while (probe::now_ms() < deadline && WaitForSingleObject(holder.process.get(), 0) == WAIT_TIMEOUT) {
-        const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
-        if (!file.valid() && GetLastError() == ERROR_SHARING_VIOLATION) {
-            return true;
-        }
-        Sleep(10);
-    }
-    return false;
-}
-
-void end_lock(LockHolder& holder) {
-    if (holder.process.valid()) {
-        (void)TerminateProcess(holder.process.get(), 0);
-        (void)WaitForSingleObject(holder.process.get(), 10000);
-    }
-}
-
 class FileProbes : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = probe::make_temp_directory(L"files");
         ASSERT_FALSE(dir_.empty());
-        file_ = dir_ + L"\\setup.exe";
         create_file(file_);
     }
-    void TearDown() override { remove_tree(dir_); }
 
-    std::wstring dir_;
-    std::wstring file_;
+    const probe::ScratchDirectory scratch_{L"files"};
+    const std::wstring dir_ = scratch_.path();
+    const std::wstring file_ = dir_ + L"\\setup.exe";
 };
 
 TEST_F(FileProbes, PlainFileIsAnExistingRegularFile) {
@@ -148,9 +74,8 @@ TEST_F(FileProbes, MissingPathsAreAbsent) {
 
 TEST_F(FileProbes, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
     ASSERT_TRUE(CreateDirectoryW((dir_ + L"\\sub").c_str(), nullptr));
-    std::wstring previous(32768, L'\0');
-    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
-    ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
+    const probe::CurrentDirectorySwap in_dir(dir_);
+    ASSERT_TRUE(in_dir.changed());
 
     EXPECT_EQ(probe::wide(file_system_path(u"setup.exe")), L"\\\\?\\" + dir_ + L"\\setup.exe");
     EXPECT_EQ(probe::wide(file_system_path(u"sub\\..\\setup.exe")), L"\\\\?\\" + dir_ + L"\\setup.exe");
@@ -160,8 +85,6 @@ TEST_F(FileProbes, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
     EXPECT_TRUE(path_exists(u"sub"));
     EXPECT_FALSE(is_existing_regular_file(u"sub"));
     EXPECT_FALSE(path_exists(u"missing.exe"));
-
-    ASSERT_TRUE(SetCurrentDirectoryW(previous.c_str()));
 }
 
 TEST_F(FileProbes, ShortAbsoluteAndVerbatimPathsArePassedAsGiven) {
@@ -201,26 +124,20 @@ TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
 }
 
 TEST_F(FileProbes, FileHeldWithoutSharingStillExists) {
-    LockHolder holder = start_lock(file_, 20000);
-    ASSERT_TRUE(holder.process.valid());
-    ASSERT_TRUE(wait_until_locked(holder, file_));
-
+    const probe::FileLock lock(file_, 20000);
+    ASSERT_TRUE(lock.wait_until_taken());
     EXPECT_TRUE(path_exists(u16(file_)));
     EXPECT_TRUE(is_existing_regular_file(u16(file_)));
-    end_lock(holder);
 }
 
 TEST_F(FileProbes, UnlockWaitReturnsSoonAfterTheLockIsReleased) {
-    LockHolder holder = start_lock(file_, 2000);
-    ASSERT_TRUE(holder.process.valid());
-    ASSERT_TRUE(wait_until_locked(holder, file_));
-
+    const probe::FileLock lock(file_, 2000);
+    ASSERT_TRUE(lock.wait_until_taken());
     wait_for_file_unlock(u16(file_));
     // The probe took the lock after it was started, so the lock lasted until at least then + 2 s.
-    const std::uint64_t elapsed = probe::now_ms() - holder.started_ms;
+    const std::uint64_t elapsed = probe::epoch_ms() - lock.started_ms();
     EXPECT_GE(elapsed, 1900u);
     EXPECT_LT(elapsed, 8000u);
-    end_lock(holder);
 }
 
 TEST_F(FileProbes, UnlockWaitReturnsAtOnceForAnUnlockedFile) {
@@ -250,11 +167,11 @@ TEST_F(FileProbes, ReadOnlyPackageIsDeleted) {
 }
 
 TEST_F(FileProbes, RelativePackagePathIsDeleted) {
-    std::wstring previous(32768, L'\0');
-    previous.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous.size()), previous.data()));
-    ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
-    delete_package(u"setup.exe");
-    ASSERT_TRUE(SetCurrentDirectoryW(previous.c_str()));
+    {
+        const probe::CurrentDirectorySwap in_dir(dir_);
+        ASSERT_TRUE(in_dir.changed());
+        delete_package(u"setup.exe");
+    }
     EXPECT_FALSE(exists_verbatim(file_));
 }
 
@@ -267,11 +184,10 @@ TEST_F(FileProbes, MissingPackageIsIgnored) {
 }
 
 TEST_F(FileProbes, PackageHeldWithoutSharingIsLeftInPlace) {
-    LockHolder holder = start_lock(file_, 20000);
-    ASSERT_TRUE(holder.process.valid());
-    ASSERT_TRUE(wait_until_locked(holder, file_));
+    probe::FileLock lock(file_, 20000);
+    ASSERT_TRUE(lock.wait_until_taken());
     delete_package(u16(file_));
-    end_lock(holder);
+    lock.release();
     EXPECT_TRUE(exists_verbatim(file_));
 }
 

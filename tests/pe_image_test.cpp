@@ -4,12 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "probe_support.h"
 
 namespace {
@@ -21,13 +20,8 @@ struct PeImage {
     std::vector<std::string> imports;
 };
 
-std::vector<char> read_bytes(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 template <typename T>
-std::optional<T> read_at(const std::vector<char>& bytes, size_t offset) {
+std::optional<T> read_at(const std::string& bytes, size_t offset) {
     if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return std::nullopt;
     T value;
     std::memcpy(&value, bytes.data() + offset, sizeof(T));
@@ -44,7 +38,7 @@ std::optional<size_t> file_offset(const PeImage& image, DWORD rva) {
     return std::nullopt;
 }
 
-std::optional<std::string> read_name(const std::vector<char>& bytes, size_t offset) {
+std::optional<std::string> read_name(const std::string& bytes, size_t offset) {
     if (offset >= bytes.size()) return std::nullopt;
     const char* begin = bytes.data() + offset;
     const char* end = std::find(begin, bytes.data() + bytes.size(), '\0');
@@ -53,7 +47,7 @@ std::optional<std::string> read_name(const std::vector<char>& bytes, size_t offs
 }
 
 // The import directory is an array of descriptors ended by an all-zero one; each names one DLL.
-std::optional<std::vector<std::string>> read_imports(const std::vector<char>& bytes, const PeImage& image) {
+std::optional<std::vector<std::string>> read_imports(const std::string& bytes, const PeImage& image) {
     const IMAGE_DATA_DIRECTORY directory = image.optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     std::vector<std::string> names;
     if (directory.VirtualAddress == 0) return names;
@@ -72,7 +66,7 @@ std::optional<std::vector<std::string>> read_imports(const std::vector<char>& by
 }
 
 std::optional<PeImage> read_pe_image(const std::wstring& path) {
-    const std::vector<char> bytes = read_bytes(path);
+    const std::string bytes = probe::read_bytes(path);
     const auto dos = read_at<IMAGE_DOS_HEADER>(bytes, 0);
     if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew < 0) return std::nullopt;
     const size_t nt_offset = static_cast<size_t>(dos->e_lfanew);

@@ -157,59 +157,60 @@ std::vector<MessageBoxRecord> BoxWatch::stop() {
 }
 
 RunResult run_exact(const std::wstring& application, const std::wstring& command_line, const RunOptions& options) {
+    using vellomar::UniqueHandle;
     RunResult result;
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE read_end = nullptr;
-    HANDLE write_end = nullptr;
-    CreatePipe(&read_end, &write_end, &inheritable, 1 << 20);
-    SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
-    HANDLE null_device = CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     &inheritable, OPEN_EXISTING, 0, nullptr);
+    HANDLE read_handle = nullptr;
+    HANDLE write_handle = nullptr;
+    (void)CreatePipe(&read_handle, &write_handle, &inheritable, 1 << 20);
+    const UniqueHandle read_end(read_handle);
+    UniqueHandle write_end(write_handle);
+    (void)SetHandleInformation(read_end.get(), HANDLE_FLAG_INHERIT, 0);
+    UniqueHandle null_device(CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         &inheritable, OPEN_EXISTING, 0, nullptr));
 
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     if (options.give_standard_error) {
-        startup.hStdInput = null_device;
-        startup.hStdOutput = null_device;
-        startup.hStdError = write_end;
+        startup.hStdInput = null_device.get();
+        startup.hStdOutput = null_device.get();
+        startup.hStdError = write_end.get();
     }
-    PROCESS_INFORMATION process{};
+    PROCESS_INFORMATION created{};
     std::wstring buffer = command_line;
     buffer.push_back(L'\0');
     const std::uint64_t start = now_ms();
-    const BOOL created = CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, TRUE,
+    const BOOL started = CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, TRUE,
                                         CREATE_UNICODE_ENVIRONMENT, nullptr,
                                         options.current_directory.empty() ? nullptr : options.current_directory.c_str(),
-                                        &startup, &process);
-    result.start_error = created ? 0 : GetLastError();
-    CloseHandle(write_end);
-    CloseHandle(null_device);
-    if (created) {
-        result.started = true;
-        BoxWatch watch(process.dwProcessId, helper_caption);
-        if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
-            result.timed_out = true;
-            TerminateProcess(process.hProcess, 0xDEAD);
-            WaitForSingleObject(process.hProcess, INFINITE);
-        }
-        result.elapsed_ms = now_ms() - start;
-        result.boxes = watch.stop();
-        GetExitCodeProcess(process.hProcess, &result.exit_code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        // Children of the helper may still hold the write end, so read what is there instead of
-        // waiting for end-of-file.
-        for (;;) {
-            DWORD available = 0;
-            if (!PeekNamedPipe(read_end, nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
-            std::string chunk(available, '\0');
-            DWORD read = 0;
-            if (!ReadFile(read_end, chunk.data(), available, &read, nullptr)) break;
-            result.standard_error.append(chunk.data(), read);
-        }
+                                        &startup, &created);
+    result.start_error = started ? 0 : GetLastError();
+    write_end.reset();
+    null_device.reset();
+    if (!started) return result;
+    const UniqueHandle process(created.hProcess);
+    const UniqueHandle thread(created.hThread);
+    result.started = true;
+    BoxWatch watch(created.dwProcessId, helper_caption);
+    if (WaitForSingleObject(process.get(), options.timeout_ms) != WAIT_OBJECT_0) {
+        result.timed_out = true;
+        (void)TerminateProcess(process.get(), 0xDEAD);
+        (void)WaitForSingleObject(process.get(), INFINITE);
     }
-    CloseHandle(read_end);
+    result.elapsed_ms = now_ms() - start;
+    result.boxes = watch.stop();
+    (void)GetExitCodeProcess(process.get(), &result.exit_code);
+    // Children of the helper may still hold the write end, so read what is there instead of
+    // waiting for end-of-file.
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(read_end.get(), nullptr, 0, nullptr, &available, nullptr) || available == 0) break;
+        std::string chunk(available, '\0');
+        DWORD read = 0;
+        if (!ReadFile(read_end.get(), chunk.data(), available, &read, nullptr)) break;
+        result.standard_error.append(chunk.data(), read);
+    }
     return result;
 }
 

@@ -14,8 +14,10 @@
 // window has had time to paint; at the end a timeline in ms relative to the application's exit, and
 // "fact KEY VALUE..." lines for the caller's checks. It ends once the helper has exited and its
 // children have settled, or after --timeout-ms (default 90000).
+#include "files.h"
 #include "platform/handles.h"
 #include "probe_support.h"
+#include "registry.h"
 
 // After <windows.h>, which the two above bring in.
 #include <tlhelp32.h>
@@ -38,7 +40,6 @@ namespace {
 
 using vellomar::UniqueHandle;
 
-const wchar_t* const entry_path = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vellomar";
 const wchar_t* const helper_name = L"vellomar-update.exe";
 constexpr DWORD poll_ms = 10;
 // An installer window is announced only after it has had time to paint, for a screenshot.
@@ -275,13 +276,8 @@ void probe_unlock(Observation& seen, const Config& config, std::int64_t time) {
 }
 
 std::wstring read_display_version() {
-    wchar_t buffer[256];
-    DWORD size = sizeof(buffer);
-    if (RegGetValueW(HKEY_CURRENT_USER, entry_path, L"DisplayVersion", RRF_RT_REG_SZ, nullptr, buffer, &size) !=
-        ERROR_SUCCESS) {
-        return L"(none)";
-    }
-    return buffer;
+    const std::wstring value = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
+    return value == L"<missing>" ? L"(none)" : value;
 }
 
 void check_registry(Observation& seen, const Config& config, std::int64_t time) {
@@ -297,26 +293,15 @@ void check_registry(Observation& seen, const Config& config, std::int64_t time) 
 }
 
 void check_package(Observation& seen, const Config& config, std::int64_t time) {
-    if (seen.package_deleted || GetFileAttributesW(config.package.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    if (seen.package_deleted || probe::file_exists(config.package)) return;
     seen.package_deleted = time;
     note(seen, time, "package deleted: " + utf8(config.package));
-}
-
-std::string read_all(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-    std::string content;
-    if (!file.valid()) return content;
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) content.append(chunk, got);
-    return content;
 }
 
 std::wstring log_path(const Config& config) { return directory_of(config.app) + L"\\sample-app.log"; }
 
 void check_log(Observation& seen, const Config& config, std::int64_t time) {
-    const std::string content = read_all(log_path(config));
+    const std::string content = probe::read_bytes(log_path(config));
     for (size_t end = content.find('\n', seen.log_offset); end != std::string::npos;
          end = content.find('\n', seen.log_offset)) {
         const std::string line = content.substr(seen.log_offset, end - seen.log_offset);
@@ -374,7 +359,7 @@ void check_windows(Observation& seen, const Config& config, std::int64_t time) {
             watched.window_announced = true;
         }
         const bool caller_done =
-            config.close_file.empty() || GetFileAttributesW(config.close_file.c_str()) != INVALID_FILE_ATTRIBUTES;
+            config.close_file.empty() || probe::file_exists(config.close_file);
         if (watched.window_announced && !watched.close_requested && caller_done) {
             watched.close_requested = time;
             (void)PostMessageW(watched.window, WM_CLOSE, 0, 0);
@@ -480,7 +465,7 @@ int wmain(int argc, wchar_t** argv) {
         }
     }
     seen.display_version = seen.initial_display_version = read_display_version();
-    seen.log_offset = read_all(log_path(config)).size();
+    seen.log_offset = probe::read_bytes(log_path(config)).size();
     probe::BoxWatch boxes(0, probe::helper_caption);
 
     // The application exits moments after it hands over; starting it ourselves keeps its handle, so
@@ -499,7 +484,7 @@ int wmain(int argc, wchar_t** argv) {
         (void)boxes.stop();
         return 1;
     }
-    CloseHandle(created.hThread);
+    const UniqueHandle thread(created.hThread);
     app.process = UniqueHandle(created.hProcess);
     app.pid = created.dwProcessId;
     app.parent = GetCurrentProcessId();

@@ -1,0 +1,88 @@
+#include "files.h"
+
+#include "platform/handles.h"
+#include "platform/win32.h"
+#include "probe_support.h"
+
+namespace probe {
+
+using vellomar::UniqueHandle;
+
+namespace {
+
+// The verbatim form lifts the MAX_PATH limit for the absolute paths tests make.
+std::wstring verbatim(const std::wstring& absolute) {
+    return absolute.rfind(L"\\\\?\\", 0) == 0 ? absolute : L"\\\\?\\" + absolute;
+}
+
+}  // namespace
+
+bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string read_bytes(const std::wstring& path) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string content;
+    char chunk[4096];
+    DWORD got = 0;
+    while (file.valid() && ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        content.append(chunk, got);
+    }
+    return content;
+}
+
+bool write_bytes(const std::wstring& path, std::string_view bytes) {
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file.valid() && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+bool write_utf8(const std::wstring& path, std::wstring_view text) { return write_bytes(path, to_utf8(text)); }
+
+void remove_tree(const std::wstring& absolute) {
+    WIN32_FIND_DATAW entry{};
+    const HANDLE first = FindFirstFileW((verbatim(absolute) + L"\\*").c_str(), &entry);
+    const vellomar::UniqueFind find(first);
+    for (bool more = find.valid(); more; more = FindNextFileW(first, &entry) != 0) {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = absolute + L"\\" + name;
+        const bool directory = (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (directory && (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            (void)RemoveDirectoryW(verbatim(child).c_str());  // the link, not what it points to
+        } else if (directory) {
+            remove_tree(child);
+        } else {
+            (void)SetFileAttributesW(verbatim(child).c_str(), FILE_ATTRIBUTE_NORMAL);
+            (void)DeleteFileW(verbatim(child).c_str());
+        }
+    }
+    (void)RemoveDirectoryW(verbatim(absolute).c_str());
+}
+
+// GetCurrentDirectoryW counts the NUL when the buffer is too small, and not when it fits.
+CurrentDirectorySwap::CurrentDirectorySwap(const std::wstring& directory) {
+    saved_.resize(GetCurrentDirectoryW(0, nullptr));
+    saved_.resize(GetCurrentDirectoryW(static_cast<DWORD>(saved_.size()), saved_.data()));
+    changed_ = SetCurrentDirectoryW(directory.c_str()) != 0;
+}
+
+CurrentDirectorySwap::~CurrentDirectorySwap() {
+    if (changed_) (void)SetCurrentDirectoryW(saved_.c_str());
+}
+
+ScratchDirectory::ScratchDirectory(std::wstring_view tag) : path_(make_temp_directory(tag)) {}
+
+ScratchDirectory::~ScratchDirectory() {
+    for (int attempt = 0; attempt < 50 && !path_.empty() && file_exists(verbatim(path_)); ++attempt) {
+        if (attempt > 0) Sleep(100);
+        remove_tree(path_);
+    }
+}
+
+std::u16string ScratchDirectory::operator/(std::u16string_view name) const {
+    return u16(path_) + u"\\" + std::u16string(name);
+}
+
+}  // namespace probe
