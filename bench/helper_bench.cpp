@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "files.h"
 #include "platform/handles.h"
 #include "probe_support.h"
 
@@ -86,11 +87,6 @@ std::vector<double> minus(std::vector<double> values, double offset) {
 
 std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
-void write_utf8(const std::wstring& path, const std::wstring& text) {
-    std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
-    out << probe::to_utf8(text);
-}
-
 // The epoch-millisecond stamp of every record in a child_probe log.
 std::vector<double> log_times(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
@@ -118,7 +114,7 @@ std::vector<double> wait_for_log(const std::wstring& path, size_t count, double 
 bool make_probe(const Bench& bench, const std::wstring& path, const std::wstring& log, const std::wstring& exit_codes,
                 DWORD sleep_ms) {
     if (!CopyFileW((bench.bin + L"child_probe.exe").c_str(), path.c_str(), FALSE)) return false;
-    write_utf8(path + L".probe", L"log=" + log + L"\nexit_codes=" + exit_codes + L"\nsleep_ms=" +
+    (void)probe::write_utf8(path + L".probe", L"log=" + log + L"\nexit_codes=" + exit_codes + L"\nsleep_ms=" +
                                      std::to_wstring(sleep_ms) + L"\n");
     return true;
 }
@@ -251,18 +247,6 @@ std::optional<double> thread_times_ms(const Child& child) {
     return (filetime_ticks(kernel) + filetime_ticks(user)) / 10000.0;
 }
 
-std::string read_whole(const std::wstring& path) {
-    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, 0, nullptr));
-    std::string content;
-    char chunk[4096];
-    DWORD got = 0;
-    while (file.valid() && ReadFile(file.get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-        content.append(chunk, got);
-    }
-    return content;
-}
-
 // The numeric entries of a /proc folder, seen through Wine's Z: drive.
 std::vector<std::wstring> proc_entries(const std::wstring& folder) {
     std::vector<std::wstring> names;
@@ -280,7 +264,7 @@ std::vector<std::wstring> proc_entries(const std::wstring& folder) {
 // The Unix process of a Wine child: its command line is the program's Unix path and the arguments.
 std::wstring unix_process(const std::string& program, const std::string& marker) {
     for (const std::wstring& pid : proc_entries(L"Z:\\proc")) {
-        const std::string command_line = read_whole(L"Z:\\proc\\" + pid + L"\\cmdline");
+        const std::string command_line = probe::read_bytes(L"Z:\\proc\\" + pid + L"\\cmdline");
         if (command_line.find(program) != std::string::npos && command_line.find(marker) != std::string::npos) {
             return pid;
         }
@@ -295,7 +279,7 @@ std::optional<double> scheduler_ms(const std::wstring& unix_pid) {
     double total = 0;
     bool any = false;
     for (const std::wstring& thread : proc_entries(folder)) {
-        const std::string statistics = read_whole(folder + L"\\" + thread + L"\\schedstat");
+        const std::string statistics = probe::read_bytes(folder + L"\\" + thread + L"\\schedstat");
         if (statistics.empty()) continue;
         total += std::stod(statistics.substr(0, statistics.find(' '))) / 1e6;
         any = true;
@@ -527,7 +511,7 @@ std::vector<double> reaction_to_exit(const Bench& bench) {
         std::optional<Child> app = start(run->app, L"", L"");
         if (!app || wait_for_log(run->app_log, 1).size() != 1) continue;
         // The relaunched copy need not linger.
-        write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
+        (void)probe::write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
         std::optional<Child> helper = start_helper(bench, helper_tail(app->pid, *run), run->dir);
         if (!helper) continue;
         const Exit exit = wait_exit(*helper);
@@ -612,7 +596,7 @@ CpuRuns cpu_waiting_for_process(const Bench& bench) {
         if (!run) continue;
         std::optional<Child> app = start(run->app, L"", L"");
         if (!app || wait_for_log(run->app_log, 1).size() != 1) continue;
-        write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
+        (void)probe::write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
         std::optional<Child> helper = start_helper(bench, helper_tail(app->pid, *run), run->dir);
         if (!helper) continue;
         sample_cpu(*helper, marker_of(*run), 1000, runs, i);

@@ -117,11 +117,12 @@ std::u16string to_display_text(std::u16string_view text) {
 }
 
 std::string to_utf8(std::u16string_view text) {
+    const std::u16string display = to_display_text(text);
     std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const CodePoint code_point = code_point_at(text, i);
-        append_utf8(out, is_surrogate(code_point.value) ? replacement_character : code_point.value);
+    out.reserve(display.size());
+    for (std::size_t i = 0; i < display.size();) {
+        const CodePoint code_point = code_point_at(display, i);
+        append_utf8(out, code_point.value);
         i += code_point.length;
     }
     return out;
