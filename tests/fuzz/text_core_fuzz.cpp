@@ -156,15 +156,24 @@ void check_quote_split_round_trip(const FuzzCase& input) {
     }
 }
 
-// The refusals an argument list calls for; any one of them is a correct answer.
+// The refusals a script call calls for by the rules above build_script_command_line; any one of
+// them is a correct answer, since the order of the checks is not part of the rules.
+// - the script path: `"` or a final `\` (the path message), `%` (the arguments message);
+// - an ordinary argument: CR or LF (the arguments message), NUL (the NUL message);
+// - a verbatim argument: NUL (the NUL message), any character cmd.exe acts on (the arguments message).
 std::vector<std::u16string_view> script_refusals(std::u16string_view script,
                                                  const std::vector<ArgumentEntry>& arguments) {
+    constexpr std::u16string_view cmd_special = u"&|<>^%\"\r\n";
     std::vector<std::u16string_view> refusals;
     if (script.find(u'"') != std::u16string_view::npos || (!script.empty() && script.back() == u'\\')) {
         refusals.push_back(vellomar::batch_path_message);
     }
+    if (script.find(u'%') != std::u16string_view::npos) {
+        refusals.push_back(vellomar::batch_arguments_message);
+    }
     for (const ArgumentEntry& argument : arguments) {
-        if (!argument.verbatim && argument.text.find_first_of(u"\r\n") != std::u16string::npos) {
+        const std::u16string_view forbidden = argument.verbatim ? cmd_special : u"\r\n";
+        if (argument.text.find_first_of(forbidden) != std::u16string::npos) {
             refusals.push_back(vellomar::batch_arguments_message);
         }
         if (has_nul(argument.text)) {
