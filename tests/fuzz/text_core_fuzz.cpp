@@ -67,14 +67,6 @@ FuzzCase read_case(const std::uint8_t* data, std::size_t size) {
     return input;
 }
 
-bool has_nul(std::u16string_view text) {
-    return text.find(u'\0') != std::u16string_view::npos;
-}
-
-bool starts_with(std::u16string_view text, std::u16string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
 bool is_high_surrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
@@ -138,7 +130,7 @@ void check_quote_split_round_trip(const FuzzCase& input) {
     for (std::size_t i = 1; i < input.fields.size(); ++i) {
         arguments.push_back({input.fields[i], false});
         expected.push_back(input.fields[i]);
-        nul = nul || has_nul(input.fields[i]);
+        nul = nul || vellomar::contains_nul(input.fields[i]);
     }
     const auto built = vellomar::build_command_line(program, arguments);
     if (nul) {
@@ -176,7 +168,7 @@ std::vector<std::u16string_view> script_refusals(std::u16string_view script,
         if (argument.text.find_first_of(forbidden) != std::u16string::npos) {
             refusals.push_back(vellomar::batch_arguments_message);
         }
-        if (has_nul(argument.text)) {
+        if (vellomar::contains_nul(argument.text)) {
             refusals.push_back(vellomar::nul_in_data_message);
         }
     }
@@ -205,7 +197,7 @@ void check_script_command_line(const FuzzCase& input) {
             fail("build_script_command_line refused a valid script call", input);
         }
         const std::u16string head = u"cmd.exe /e:ON /v:OFF /d /c \"\"" + script + u"\"";
-        if (!starts_with(*command_line, head) || command_line->back() != u'"') {
+        if (!vellomar::starts_with(*command_line, head) || command_line->back() != u'"') {
             fail("build_script_command_line lost the quoted script or the closing quote", input);
         }
         return;
@@ -222,7 +214,7 @@ void check_script_command_line(const FuzzCase& input) {
 // Some("...").
 void check_debug_render(const FuzzCase& input) {
     const std::u16string rendered = vellomar::debug_render(input.units);
-    if (!starts_with(rendered, u"Some(\"") || rendered.size() < 8 ||
+    if (!vellomar::starts_with(rendered, u"Some(\"") || rendered.size() < 8 ||
         rendered.compare(rendered.size() - 2, 2, u"\")") != 0) {
         fail("debug_render lost Some(\"...\")", input);
     }
@@ -269,14 +261,14 @@ void check_version(const FuzzCase& input) {
 // Stripping only ever removes (or shortens) a leading `\\?\`; the parent is a proper prefix.
 void check_path(const FuzzCase& input, const std::u16string& path) {
     const std::u16string stripped = vellomar::strip_verbatim_prefix(path);
-    if (!starts_with(path, vellomar::verbatim_prefix) && stripped != path) {
+    if (!vellomar::starts_with(path, vellomar::verbatim_prefix) && stripped != path) {
         fail("strip_verbatim_prefix changed a path without the verbatim prefix", input);
     }
     if (stripped.size() > path.size()) {
         fail("strip_verbatim_prefix made a path longer", input);
     }
     if (const std::optional<std::u16string> parent = vellomar::parent_path(path)) {
-        if (parent->size() >= path.size() || !starts_with(path, *parent)) {
+        if (parent->size() >= path.size() || !vellomar::starts_with(path, *parent)) {
             fail("parent_path is not a shorter prefix of its path", input);
         }
     }
