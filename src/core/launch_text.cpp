@@ -33,6 +33,38 @@ bool needs_script_quoting(char16_t unit) {
     return std::u16string_view(u"#$*+-./:?@\\_").find(unit) == std::u16string_view::npos;
 }
 
+// Who reads the argument back: the C runtime's splitter, or cmd.exe on its way to a batch script.
+enum class ArgumentReader { runtime, batch_script };
+
+// Appends an argument's text, in quotes when `quoted`. Backslashes stay single except before a `"`
+// and, inside quotes, at the end, where they are doubled. The reader decides how a `"` is kept from
+// closing the quotes: the runtime takes `\"`, cmd.exe `""`; cmd.exe also needs `%` written as
+// `%%cd:~,%`, which it expands back to `%` without expanding a variable.
+void append_quoted(std::u16string& command_line, std::u16string_view text, bool quoted, ArgumentReader reader) {
+    if (quoted) {
+        command_line += u'"';
+    }
+    std::size_t backslashes = 0;
+    for (const char16_t unit : text) {
+        if (unit == u'\\') {
+            ++backslashes;
+        } else {
+            if (unit == u'"') {
+                command_line.append(backslashes, u'\\');
+                command_line += reader == ArgumentReader::runtime ? u'\\' : u'"';
+            } else if (unit == u'%' && reader == ArgumentReader::batch_script) {
+                command_line += u"%%cd:~,";
+            }
+            backslashes = 0;
+        }
+        command_line += unit;
+    }
+    if (quoted) {
+        command_line.append(backslashes, u'\\');
+        command_line += u'"';
+    }
+}
+
 // Rules for one ordinary batch-script argument:
 // - CR or LF cannot be passed through cmd.exe at all; a NUL never.
 // - Quoted when empty, ending in `\`, or holding a character outside the safe set.
@@ -51,28 +83,7 @@ std::optional<LaunchError> append_script_argument(std::u16string& command_line, 
     for (const char16_t unit : text) {
         quoted = quoted || needs_script_quoting(unit);
     }
-    if (quoted) {
-        command_line += u'"';
-    }
-    std::size_t backslashes = 0;
-    for (const char16_t unit : text) {
-        if (unit == u'\\') {
-            ++backslashes;
-        } else {
-            if (unit == u'"') {
-                command_line.append(backslashes, u'\\');
-                command_line += u'"';
-            } else if (unit == u'%') {
-                command_line += u"%%cd:~,";
-            }
-            backslashes = 0;
-        }
-        command_line += unit;
-    }
-    if (quoted) {
-        command_line.append(backslashes, u'\\');
-        command_line += u'"';
-    }
+    append_quoted(command_line, text, quoted, ArgumentReader::batch_script);
     return std::nullopt;
 }
 
@@ -94,25 +105,7 @@ std::optional<LaunchError> append_argument(std::u16string& command_line, const A
         return std::nullopt;
     }
     const bool quoted = text.empty() || text.find_first_of(u" \t") != std::u16string_view::npos;
-    if (quoted) {
-        command_line += u'"';
-    }
-    std::size_t backslashes = 0;
-    for (const char16_t unit : text) {
-        if (unit == u'\\') {
-            ++backslashes;
-        } else {
-            if (unit == u'"') {
-                command_line.append(backslashes + 1, u'\\');
-            }
-            backslashes = 0;
-        }
-        command_line += unit;
-    }
-    if (quoted) {
-        command_line.append(backslashes, u'\\');
-        command_line += u'"';
-    }
+    append_quoted(command_line, text, quoted, ArgumentReader::runtime);
     return std::nullopt;
 }
 
