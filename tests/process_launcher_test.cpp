@@ -569,15 +569,49 @@ TEST(LauncherOsErrorText, FixedErrorsShowTheirMessageAlone) {
               u"program not found");
 }
 
-// Handles open in this process, counted by asking the system about every possible handle value:
-// Wine's GetProcessHandleCount always reports 0.
-int open_handle_count() {
-    int count = 0;
+// The open handles of the kinds a launch makes: processes, threads of other processes, and files or
+// devices (the inheritable copies of the standard handles). Found by asking the system about every
+// possible handle value, as Wine's GetProcessHandleCount always reports 0. Other kinds are left
+// out: under load Wine itself now and then opens a handle to a thread of this process and keeps
+// the debug-output mutex open, and neither is the launcher's.
+std::vector<ULONG_PTR> launch_kind_handles() {
+    std::vector<ULONG_PTR> found;
     DWORD flags = 0;
     for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-        count += GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags) ? 1 : 0;
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (!GetHandleInformation(handle, &flags)) {
+            continue;
+        }
+        const DWORD thread_owner = GetThreadId(handle) != 0 ? GetProcessIdOfThread(handle) : 0;
+        SetLastError(NO_ERROR);
+        const bool file = GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+        if (GetProcessId(handle) != 0 || (thread_owner != 0 && thread_owner != GetCurrentProcessId()) || file) {
+            found.push_back(value);
+        }
     }
-    return count;
+    return found;
+}
+
+// Under load, Wine now and then fails a process start with ERROR_INTERNAL_ERROR, which Windows does
+// not report for a launch like these; such a start is tried again, twice at most.
+bool wine_start_failure(const LaunchError* error) {
+    return error != nullptr && error->kind == LaunchErrorKind::os && error->os_code == ERROR_INTERNAL_ERROR;
+}
+
+std::variant<std::int32_t, LaunchError> run_past_wine_start_failures(const LaunchRequest& request) {
+    std::variant<std::int32_t, LaunchError> outcome = run_and_wait(request);
+    for (int retry = 0; retry < 2 && wine_start_failure(std::get_if<LaunchError>(&outcome)); ++retry) {
+        outcome = run_and_wait(request);
+    }
+    return outcome;
+}
+
+std::optional<LaunchError> start_past_wine_start_failures(const LaunchRequest& request) {
+    std::optional<LaunchError> error = start_and_release(request);
+    for (int retry = 0; retry < 2 && error.has_value() && wine_start_failure(&*error); ++retry) {
+        error = start_and_release(request);
+    }
+    return error;
 }
 
 TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
@@ -592,8 +626,10 @@ TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
     {
         const StdHandlesSwap swap(GetStdHandle(STD_INPUT_HANDLE), null_device.get(), null_device.get());
         const auto one_of_each = [&] {
-            EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))), 3);
-            EXPECT_FALSE(start_and_release(request_of(probe_exe())).has_value());
+            EXPECT_EQ(exit_code_of(run_past_wine_start_failures(
+                          request_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))),
+                      3);
+            EXPECT_FALSE(start_past_wine_start_failures(request_of(probe_exe())).has_value());
             EXPECT_EQ(error_of(run_and_wait(request_of(decoy))).kind, LaunchErrorKind::os);
             EXPECT_EQ(error_of(run_and_wait(request_of(probe_exe(), {}, scratch / u"missing", 0))).kind,
                       LaunchErrorKind::os);
@@ -601,11 +637,11 @@ TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
             launches += 5;
         };
         one_of_each();
-        const int before = open_handle_count();
+        const std::vector<ULONG_PTR> before = launch_kind_handles();
         for (int i = 0; i < rounds; ++i) {
             one_of_each();
         }
-        EXPECT_EQ(open_handle_count(), before);
+        EXPECT_EQ(launch_kind_handles(), before);
     }
     std::printf("%d launches (successful, released, failed in CreateProcessW, not found) left no handle open\n",
                 launches);
