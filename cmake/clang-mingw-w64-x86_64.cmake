@@ -36,8 +36,4 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT    "${link_flags}")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "${link_flags}")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "${link_flags}")
 
-# Tests run under Wine; scripts/wine-env sets up the private prefix and display it needs.
-find_program(VELLOMAR_WINE64 NAMES wine64 HINTS /usr/lib/wine NO_CACHE)
-if(VELLOMAR_WINE64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELLOMAR_WINE64})
-endif()
+include(${CMAKE_CURRENT_LIST_DIR}/wine-emulator.cmake)
