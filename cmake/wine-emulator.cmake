@@ -1,6 +1,5 @@
 # Tests run under Wine, through scripts/wine64 (which keeps Wine's process starts reliable);
 # scripts/wine-env sets up the private prefix and display they need.
-find_program(VELLOMAR_WINE64 NAMES wine64 HINTS /usr/lib/wine NO_CACHE)
-if(VELLOMAR_WINE64)
+if(EXISTS /usr/lib/wine/wine64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine64)
 endif()

@@ -68,7 +68,7 @@ TEST(Paths, RelativeAndLongPathsAreMadeAbsolute) {
     ASSERT_EQ(drive_247.size(), 247u);
     for (const PathCase& c : cases) {
         EXPECT_EQ(needs_absolute_path(c.path), c.needs_absolute)
-            << "length " << c.path.size() << ": " << std::string(c.path.begin(), c.path.end());
+            << "length " << c.path.size() << ": " << to_utf8(c.path);
     }
 }
 
@@ -93,7 +93,7 @@ TEST(Paths, VerbatimPrefixFollowsTheFormOfTheAbsolutePath) {
         {u"x", u"x"},
     };
     for (const PrefixCase& c : cases) {
-        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << std::string(c.absolute.begin(), c.absolute.end());
+        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << to_utf8(c.absolute);
     }
 }
 

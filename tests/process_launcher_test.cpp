@@ -592,28 +592,6 @@ std::vector<ULONG_PTR> launch_kind_handles() {
     return found;
 }
 
-// Under load, Wine now and then fails a process start with ERROR_INTERNAL_ERROR, which Windows does
-// not report for a launch like these; such a start is tried again, twice at most.
-bool wine_start_failure(const LaunchError* error) {
-    return error != nullptr && error->kind == LaunchErrorKind::os && error->os_code == ERROR_INTERNAL_ERROR;
-}
-
-std::variant<std::int32_t, LaunchError> run_past_wine_start_failures(const LaunchRequest& request) {
-    std::variant<std::int32_t, LaunchError> outcome = run_and_wait(request);
-    for (int retry = 0; retry < 2 && wine_start_failure(std::get_if<LaunchError>(&outcome)); ++retry) {
-        outcome = run_and_wait(request);
-    }
-    return outcome;
-}
-
-std::optional<LaunchError> start_past_wine_start_failures(const LaunchRequest& request) {
-    std::optional<LaunchError> error = start_and_release(request);
-    for (int retry = 0; retry < 2 && error.has_value() && wine_start_failure(&*error); ++retry) {
-        error = start_and_release(request);
-    }
-    return error;
-}
-
 TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string decoy = scratch / u"decoy.exe";
@@ -626,10 +604,8 @@ TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
     {
         const StdHandlesSwap swap(GetStdHandle(STD_INPUT_HANDLE), null_device.get(), null_device.get());
         const auto one_of_each = [&] {
-            EXPECT_EQ(exit_code_of(run_past_wine_start_failures(
-                          request_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))),
-                      3);
-            EXPECT_FALSE(start_past_wine_start_failures(request_of(probe_exe())).has_value());
+            EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe(), {ordinary(u"--exit"), ordinary(u"3")}))), 3);
+            EXPECT_FALSE(start_and_release(request_of(probe_exe())).has_value());
             EXPECT_EQ(error_of(run_and_wait(request_of(decoy))).kind, LaunchErrorKind::os);
             EXPECT_EQ(error_of(run_and_wait(request_of(probe_exe(), {}, scratch / u"missing", 0))).kind,
                       LaunchErrorKind::os);

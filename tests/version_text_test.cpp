@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/text.h"
+
 namespace vellomar {
 namespace {
 
@@ -99,8 +101,8 @@ TEST(SplitVersion, PiecesBetweenNonDigitsGiveMajorAndMinor) {
     };
     for (const SplitCase& c : cases) {
         const VersionNumbers numbers = split_version(c.input);
-        EXPECT_EQ(numbers.major, c.major) << std::string(c.input.begin(), c.input.end());
-        EXPECT_EQ(numbers.minor, c.minor) << std::string(c.input.begin(), c.input.end());
+        EXPECT_EQ(numbers.major, c.major) << to_utf8(c.input);
+        EXPECT_EQ(numbers.minor, c.minor) << to_utf8(c.input);
     }
 }
 

@@ -66,11 +66,16 @@ CodePoint decode_utf8(std::string_view text, std::size_t index) {
         }
         code_point = (code_point << 6) | (trail & 0x3F);
     }
-    const bool surrogate = code_point >= 0xD800 && code_point <= 0xDFFF;
-    if (code_point < smallest_for_length[length] || code_point > 0x10FFFF || surrogate) {
+    if (code_point < smallest_for_length[length] || code_point > 0x10FFFF || is_surrogate(code_point)) {
         return {replacement_character, 1};
     }
     return {code_point, length};
+}
+
+// The code point at `index` as text is shown and written out: an unpaired surrogate is U+FFFD.
+CodePoint display_code_point_at(std::u16string_view text, std::size_t index) {
+    const CodePoint code_point = code_point_at(text, index);
+    return is_surrogate(code_point.value) ? CodePoint{replacement_character, code_point.length} : code_point;
 }
 
 }  // namespace
@@ -109,19 +114,18 @@ std::u16string to_display_text(std::u16string_view text) {
     std::u16string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        const CodePoint code_point = code_point_at(text, i);
-        append_utf16(out, is_surrogate(code_point.value) ? replacement_character : code_point.value);
+        const CodePoint code_point = display_code_point_at(text, i);
+        append_utf16(out, code_point.value);
         i += code_point.length;
     }
     return out;
 }
 
 std::string to_utf8(std::u16string_view text) {
-    const std::u16string display = to_display_text(text);
     std::string out;
-    out.reserve(display.size());
-    for (std::size_t i = 0; i < display.size();) {
-        const CodePoint code_point = code_point_at(display, i);
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const CodePoint code_point = display_code_point_at(text, i);
         append_utf8(out, code_point.value);
         i += code_point.length;
     }
