@@ -5,7 +5,7 @@
 #include <string>
 #include <variant>
 
-#include "core/launch_text.h"
+#include "core/messages.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/version_text.h"
@@ -16,17 +16,31 @@
 #include "platform/shell.h"
 #include "platform/timing.h"
 #include "platform/uninstall_entry.h"
+#include "platform/update_lock.h"
 #include "platform/win32_queries.h"
+
+// The sequence is written against the platform layer's own standard-typed interface.
+#if defined(_WINDOWS_) || defined(_INC_WINDOWS)
+#error "update.cpp must not see <windows.h>"
+#endif
 
 namespace vellomar {
 namespace {
 
 constexpr std::uint32_t unopenable_process_pause_ms = 2000;
+constexpr std::uint64_t unlock_limit_seconds = 15;
+constexpr std::uint32_t unlock_probe_pause_ms = 200;
 constexpr std::uint32_t settling_pause_ms = 800;
 constexpr int silent_attempts = 3;
 constexpr std::uint32_t retry_pause_ms = 1000;
-// DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP: the new version outlives the helper on its own.
-constexpr std::uint32_t relaunch_creation_flags = 0x208;
+// The new version outlives the helper on its own.
+constexpr std::uint32_t relaunch_creation_flags = detached_process | create_new_process_group;
+
+// Every failure a person sees: the box, then the end of the process.
+[[noreturn]] void fail(std::u16string_view text, ExitCode code) {
+    show_error(text);
+    exit_process(static_cast<std::uint32_t>(code));
+}
 
 // Reads the command line; a missing or malformed required option ends the process.
 UpdateOptions parse_options() {
@@ -50,25 +64,25 @@ FileArgument file_argument(const std::u16string& given) {
     return {given, fully_qualified_path(given)};
 }
 
+// The installer's /D= directory. Emptiness is judged on the text as given, so `\` and a bare
+// `--launch` stay invalid; a directory that is not fully qualified (`App`, `C:App`, `\Apps\App`) is
+// made absolute against the current directory, as the installer and the application are, since
+// the installer would otherwise decide what it means. Empty when invalid.
+std::u16string install_directory(const std::u16string& given) {
+    if (install_dir_argument(given).empty()) {
+        return {};
+    }
+    return install_dir_argument(fully_qualified_path(given));
+}
+
 void wait_for_process_exit(std::uint32_t pid) {
     if (!wait_for_application_exit(pid)) {
         pause_ms(unopenable_process_pause_ms);
     }
 }
 
-// The directory as the installer's /D= argument carries it: without trailing separators, and with
-// its own units, so that an unpaired surrogate still names the directory meant.
-std::u16string install_dir_argument(std::u16string_view install_dir) {
-    std::u16string directory(install_dir);
-    while (!directory.empty() && is_separator(directory.back())) {
-        directory.pop_back();
-    }
-    return directory;
-}
-
 // One unattended run of the installer; nothing on success, otherwise why it failed.
-std::optional<std::u16string> run_silent_install(const FileArgument& installer, std::u16string_view install_dir) {
-    const std::u16string directory = install_dir_argument(install_dir);
+std::optional<std::u16string> run_silent_install(const FileArgument& installer, const std::u16string& directory) {
     if (directory.empty()) {
         return std::u16string(invalid_install_dir_message);
     }
@@ -128,6 +142,31 @@ ExitCode finish_update(std::u16string_view new_version, const FileArgument& inst
     return ExitCode::success;
 }
 
+// Up to three unattended runs, then the user's turn. Two helpers started for one update (a double
+// click, a restarted application) would run two installers into one directory at once, so each
+// waits for its turn before it looks at the package; a second one then finds the package the first
+// used and deleted gone, and says so.
+ExitCode install_silently(const UpdateOptions& options, const FileArgument& installer,
+                          const std::optional<FileArgument>& launch) {
+    const UpdateLock lock = take_update_lock();
+    require_installer(installer);
+    const std::u16string directory = install_directory(*options.install_dir);
+    std::optional<std::u16string> last_message;
+    for (int attempt = 0; attempt < silent_attempts; ++attempt) {
+        if (attempt > 0) {
+            pause_ms(retry_pause_ms);
+        }
+        std::optional<std::u16string> failure = run_silent_install(installer, directory);
+        if (!failure) {
+            return finish_update(options.version, installer, launch);
+        }
+        last_message = std::move(failure);
+    }
+    report_silent_install_failure(last_message);
+    fallback_interactive_install(installer);
+    return ExitCode::success;
+}
+
 }  // namespace
 
 ExitCode run_update() {
@@ -138,26 +177,14 @@ ExitCode run_update() {
 
     wait_for_process_exit(options.pid);
     if (launch && path_exists(launch->path)) {
-        wait_for_file_unlock(launch->path);
+        wait_for_file_unlock(launch->path, unlock_limit_seconds, unlock_probe_pause_ms);
     }
     pause_ms(settling_pause_ms);
 
-    require_installer(installer);
-
     if (options.install_dir) {
-        std::optional<std::u16string> last_message;
-        for (int attempt = 0; attempt < silent_attempts; ++attempt) {
-            if (attempt > 0) {
-                pause_ms(retry_pause_ms);
-            }
-            std::optional<std::u16string> failure = run_silent_install(installer, *options.install_dir);
-            if (!failure) {
-                return finish_update(options.version, installer, launch);
-            }
-            last_message = std::move(failure);
-        }
-        report_silent_install_failure(last_message);
+        return install_silently(options, installer, launch);
     }
+    require_installer(installer);
     fallback_interactive_install(installer);
     return ExitCode::success;
 }

@@ -72,25 +72,8 @@ TEST_F(FileProbes, MissingPathsAreAbsent) {
     }
 }
 
-TEST_F(FileProbes, RelativePathsAreResolvedAgainstTheCurrentDirectory) {
-    ASSERT_TRUE(CreateDirectoryW((dir_ + L"\\sub").c_str(), nullptr));
-    const probe::CurrentDirectorySwap in_dir(dir_);
-    ASSERT_TRUE(in_dir.changed());
-
-    EXPECT_EQ(probe::wide(file_system_path(u"setup.exe")), L"\\\\?\\" + dir_ + L"\\setup.exe");
-    EXPECT_EQ(probe::wide(file_system_path(u"sub\\..\\setup.exe")), L"\\\\?\\" + dir_ + L"\\setup.exe");
-    EXPECT_TRUE(is_existing_regular_file(u"setup.exe"));
-    EXPECT_TRUE(is_existing_regular_file(u".\\setup.exe"));
-    EXPECT_TRUE(is_existing_regular_file(u"sub/../setup.exe"));
-    EXPECT_TRUE(path_exists(u"sub"));
-    EXPECT_FALSE(is_existing_regular_file(u"sub"));
-    EXPECT_FALSE(path_exists(u"missing.exe"));
-}
-
 TEST_F(FileProbes, ShortAbsoluteAndVerbatimPathsArePassedAsGiven) {
     EXPECT_EQ(probe::wide(file_system_path(u16(file_))), file_);
-    EXPECT_EQ(probe::wide(file_system_path(u"")), L"");
-    EXPECT_EQ(probe::wide(file_system_path(u"C:")), L"C:");
     EXPECT_EQ(probe::wide(file_system_path(u"\\\\?\\" + u16(file_))), L"\\\\?\\" + file_);
     EXPECT_EQ(probe::wide(file_system_path(u"\\\\server\\share\\setup.exe")), L"\\\\server\\share\\setup.exe");
     EXPECT_TRUE(is_existing_regular_file(u"\\\\?\\" + u16(file_)));
@@ -115,7 +98,7 @@ TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
     const std::wstring writable = deep + L"\\app.exe";
     create_file(writable);
     const std::uint64_t start = probe::now_ms();
-    wait_for_file_unlock(u16(writable));
+    wait_for_file_unlock(u16(writable), 15, 200);
     EXPECT_LT(probe::now_ms() - start, 1000u);
 
     delete_package(u16(long_file));
@@ -133,7 +116,7 @@ TEST_F(FileProbes, FileHeldWithoutSharingStillExists) {
 TEST_F(FileProbes, UnlockWaitReturnsSoonAfterTheLockIsReleased) {
     const probe::FileLock lock(file_, 2000);
     ASSERT_TRUE(lock.wait_until_taken());
-    wait_for_file_unlock(u16(file_));
+    wait_for_file_unlock(u16(file_), 15, 200);
     // The probe took the lock after it was started, so the lock lasted until at least then + 2 s.
     const std::uint64_t elapsed = probe::epoch_ms() - lock.started_ms();
     EXPECT_GE(elapsed, 1900u);
@@ -142,16 +125,16 @@ TEST_F(FileProbes, UnlockWaitReturnsSoonAfterTheLockIsReleased) {
 
 TEST_F(FileProbes, UnlockWaitReturnsAtOnceForAnUnlockedFile) {
     const std::uint64_t start = probe::now_ms();
-    wait_for_file_unlock(u16(file_));
+    wait_for_file_unlock(u16(file_), 15, 200);
     EXPECT_LT(probe::now_ms() - start, 1000u);
 }
 
-TEST_F(FileProbes, UnlockWaitGivesUpAfterFifteenSecondsOnADirectory) {
+TEST_F(FileProbes, UnlockWaitGivesUpAfterItsLimitOnADirectory) {
     const std::uint64_t start = probe::now_ms();
-    wait_for_file_unlock(u16(dir_));
+    wait_for_file_unlock(u16(dir_), 2, 200);
     const std::uint64_t elapsed = probe::now_ms() - start;
-    EXPECT_GE(elapsed, 14900u);
-    EXPECT_LT(elapsed, 20000u);
+    EXPECT_GE(elapsed, 1900u);
+    EXPECT_LT(elapsed, 6000u);
 }
 
 TEST_F(FileProbes, PackageIsDeleted) {
@@ -164,15 +147,6 @@ TEST_F(FileProbes, ReadOnlyPackageIsDeleted) {
     create_file(read_only, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     delete_package(u16(read_only));
     EXPECT_FALSE(exists_verbatim(read_only));
-}
-
-TEST_F(FileProbes, RelativePackagePathIsDeleted) {
-    {
-        const probe::CurrentDirectorySwap in_dir(dir_);
-        ASSERT_TRUE(in_dir.changed());
-        delete_package(u"setup.exe");
-    }
-    EXPECT_FALSE(exists_verbatim(file_));
 }
 
 TEST_F(FileProbes, MissingPackageIsIgnored) {

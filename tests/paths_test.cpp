@@ -23,51 +23,36 @@ std::u16string repeated(char16_t unit, std::size_t count) {
     return std::u16string(count, unit);
 }
 
-struct PathCase {
+struct LongFormCase {
     std::u16string path;
-    bool needs_absolute;
+    bool for_file_system;
+    bool for_program;
 };
 
-TEST(Paths, RelativeAndLongPathsAreMadeAbsolute) {
+TEST(Paths, LongPathsNeedTheLongFormAndProgramsOnlyBelowMaxPath) {
     const std::u16string drive_246 = u"C:\\" + repeated(u'a', 243);
     const std::u16string drive_247 = u"C:\\" + repeated(u'a', 244);
-    const std::vector<PathCase> cases = {
-        {u"", false},
-        {u"C:", false},
-        {u"C:\\", false},
-        {u"C:/", false},
-        {u"c:\\Temp\\setup.exe", false},
-        {u"z:/temp/setup.exe", false},
-        {u"\\\\server\\share\\setup.exe", false},
-        {u"//server/share/setup.exe", false},
-        {u"\\/server/share", false},
-        {u"\\\\.\\C:\\setup.exe", false},
-        {u"\\\\?\\C:\\setup.exe", false},
-        {u"\\??\\C:\\setup.exe", false},
-        {u"setup.exe", true},
-        {u"a", true},
-        {u".\\setup.exe", true},
-        {u"..\\setup.exe", true},
-        {u"\\Temp\\setup.exe", true},
-        {u"/Temp/setup.exe", true},
-        {u"\\", true},
-        {u"C", true},
-        {u"C:setup.exe", true},
-        {u"C:..\\setup.exe", true},
-        {u"1:\\setup.exe", false},
-        {drive_246, false},
-        {drive_247, true},
-        {repeated(u'a', 246), true},
-        {repeated(u'a', 247), true},
-        {u"\\\\server\\share\\" + repeated(u'a', 232), true},
-        {u"\\\\.\\C:\\" + repeated(u'a', 240), true},
-        {u"\\\\?\\C:\\" + repeated(u'a', 300), false},
-        {u"\\??\\C:\\" + repeated(u'a', 300), false},
+    const std::vector<LongFormCase> cases = {
+        {u"C:\\", false, false},
+        {u"c:\\Temp\\setup.exe", false, false},
+        {u"z:/temp/setup.exe", false, false},
+        {u"\\\\server\\share\\setup.exe", false, false},
+        {u"\\\\?\\C:\\setup.exe", false, false},
+        {drive_246, false, false},
+        {drive_247, true, true},
+        {u"C:\\" + repeated(u'a', 256), true, true},
+        {u"C:\\" + repeated(u'a', 257), true, false},
+        {u"\\\\server\\share\\" + repeated(u'a', 232), true, true},
+        {u"\\\\.\\C:\\" + repeated(u'a', 240), true, true},
+        {u"\\\\?\\C:\\" + repeated(u'a', 300), false, false},
+        {u"\\??\\C:\\" + repeated(u'a', 300), false, false},
     };
     ASSERT_EQ(drive_246.size(), 246u);
     ASSERT_EQ(drive_247.size(), 247u);
-    for (const PathCase& c : cases) {
-        EXPECT_EQ(needs_absolute_path(c.path), c.needs_absolute)
+    for (const LongFormCase& c : cases) {
+        EXPECT_EQ(needs_long_form(c.path, PathUse::file_system), c.for_file_system)
+            << "length " << c.path.size() << ": " << to_utf8(c.path);
+        EXPECT_EQ(needs_long_form(c.path, PathUse::program), c.for_program)
             << "length " << c.path.size() << ": " << to_utf8(c.path);
     }
 }
@@ -95,51 +80,6 @@ TEST(Paths, VerbatimPrefixFollowsTheFormOfTheAbsolutePath) {
     for (const PrefixCase& c : cases) {
         EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << to_utf8(c.absolute);
     }
-}
-
-TEST(Paths, ProgramPathShortAbsoluteAndVerbatimPathsStayAndOthersBecomeAbsolute) {
-    const std::pair<std::u16string, OsPathRule> cases[] = {
-        {u"", OsPathRule::keep},
-        {u"C:", OsPathRule::keep},
-        {u"C:\\x\\a.exe", OsPathRule::keep},
-        {u"C:/x", OsPathRule::keep},
-        {u"\\\\server\\share\\a.exe", OsPathRule::keep},
-        {u"/\\server", OsPathRule::keep},
-        {u"\\??\\C:\\a.exe", OsPathRule::keep},
-        {u"\\\\?\\GLOBALROOT\\x", OsPathRule::keep},
-        {u"\\\\?\\C:", OsPathRule::keep},
-        {u"a.exe", OsPathRule::make_absolute},
-        {u"sub\\a.exe", OsPathRule::make_absolute},
-        {u"C:a.exe", OsPathRule::make_absolute},
-        {u"\\a.exe", OsPathRule::make_absolute},
-        {u"\\:\\a.exe", OsPathRule::make_absolute},
-        {u"C:\\" + std::u16string(244, u'x'), OsPathRule::make_absolute},
-        {u"C:\\" + std::u16string(243, u'x'), OsPathRule::keep},
-        {u"C:\\" + std::u16string(256, u'x'), OsPathRule::make_absolute},
-        {u"C:\\" + std::u16string(257, u'x'), OsPathRule::keep},
-        {u"rel" + std::u16string(257, u'x'), OsPathRule::keep},
-    };
-    for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(plan_os_path(path).rule, expected) << to_utf8(path) << " (" << path.size() << " units)";
-    }
-}
-
-TEST(Paths, ProgramPathVerbatimDriveAndUncPathsOfferTheirPlainForm) {
-    const OsPathPlan drive = plan_os_path(u"\\\\?\\C:\\x\\a.exe");
-    EXPECT_EQ(drive.rule, OsPathRule::unwrap_if_exact);
-    EXPECT_EQ(drive.candidate, u"C:\\x\\a.exe");
-    const OsPathPlan unc = plan_os_path(u"\\\\?\\UNC\\server\\share\\a.exe");
-    EXPECT_EQ(unc.rule, OsPathRule::unwrap_if_exact);
-    EXPECT_EQ(unc.candidate, u"\\\\server\\share\\a.exe");
-    EXPECT_EQ(plan_os_path(u"\\\\?\\C:\\" + std::u16string(253, u'x')).rule, OsPathRule::keep);
-}
-
-TEST(Paths, WorkingDirectoryVerbatimFormsOfferTheirPlainForm) {
-    EXPECT_EQ(working_directory_candidate(u"\\\\?\\UNC\\server\\share"), std::u16string(u"\\\\server\\share"));
-    EXPECT_EQ(working_directory_candidate(u"\\\\?\\C:\\dir"), std::u16string(u"C:\\dir"));
-    EXPECT_EQ(working_directory_candidate(u"\\\\?\\UNC"), std::u16string(u"\\"));
-    EXPECT_EQ(working_directory_candidate(u"C:\\dir"), std::nullopt);
-    EXPECT_EQ(working_directory_candidate(u"\\??\\C:\\dir"), std::nullopt);
 }
 
 TEST(Paths, FullyQualifiedPathsDoNotDependOnTheCurrentDirectory) {
@@ -172,6 +112,24 @@ TEST(Paths, StripVerbatimPrefixGivesTheOrdinaryPath) {
     for (const auto& [path, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(path));
         EXPECT_EQ(strip_verbatim_prefix(path), expected);
+    }
+}
+
+TEST(Paths, InstallDirArgumentLosesEveryTrailingSeparator) {
+    const std::vector<std::pair<std::u16string, std::u16string>> cases = {
+        {uR"(C:\Program Files\App)", uR"(C:\Program Files\App)"},
+        {uR"(C:\App\/\)", uR"(C:\App)"},
+        {uR"(C:\)", u"C:"},
+        {uR"(\)", u""},
+        {uR"(/\/)", u""},
+        {u"", u""},
+        {uR"(\\server\share\)", uR"(\\server\share)"},
+        {u"App \\", u"App "},
+        {u"d" + lone_high + u"\\", u"d" + lone_high},
+    };
+    for (const auto& [directory, expected] : cases) {
+        SCOPED_TRACE(testing::PrintToString(directory));
+        EXPECT_EQ(install_dir_argument(directory), expected);
     }
 }
 

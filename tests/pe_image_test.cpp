@@ -101,7 +101,7 @@ bool starts_with(const std::string& text, const std::string& prefix) { return te
 // exe's folder; the toolchain's own runtimes (libstdc++, libgcc, libwinpthread) are not among them.
 bool is_system_dll(const std::string& name) {
     const std::string key = lower(name);
-    for (const char* allowed : {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "ntdll.dll", "msvcrt.dll"}) {
+    for (const char* allowed : {"kernel32.dll", "user32.dll", "advapi32.dll", "shell32.dll", "ole32.dll", "ntdll.dll", "msvcrt.dll"}) {
         if (key == allowed) return true;
     }
     return starts_with(key, "api-ms-win-crt-") && key.size() > 4 && key.compare(key.size() - 4, 4, ".dll") == 0;

@@ -3,6 +3,8 @@
 // every run (time, raw command line, current directory, argv).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "files.h"
 #include "probe_support.h"
 #include "processes.h"
@@ -178,6 +180,39 @@ TEST_F(Update, RelativeNamesAreFilesInTheCurrentDirectory) {
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0].command_line, quoted(app));
     EXPECT_EQ(launches[0].directory, work_dir_);
+}
+
+// A relative directory would reach the installer relative, and the installer would decide what it
+// means; it is made absolute against the helper's current directory, like the package.
+TEST_F(Update, RelativeDirectoryIsMadeAbsoluteAgainstTheCurrentDirectory) {
+    expect_clean_success(run_helper(installer_tail(L" --install-dir \"..\\App Dir\\\\\"")));
+    expect_one_silent_run(app_dir_);
+}
+
+// Two helpers started for one update take turns: one installer never runs while the other does.
+TEST_F(Update, TwoHelpersNeverRunTheirInstallersAtOnce) {
+    const std::wstring second_installer = package_dir_ + L"\\setup2.exe", second_log = base_ / L"installer2.log";
+    make_probe(installer_, installer_log_, L"0", 1500);
+    make_probe(second_installer, second_log, L"0", 1500);
+    const std::wstring pid = L" --pid " + std::to_wstring(application_.id);
+    const probe::StartedProcess first = probe::start_process(
+        probe::helper_path(), quoted(probe::helper_path()) + pid + L" --installer " + quoted(installer_) +
+                                  L" --install-dir " + quoted(app_dir_), 0, work_dir_);
+    const probe::StartedProcess second = probe::start_process(
+        probe::helper_path(), quoted(probe::helper_path()) + pid + L" --installer " + quoted(second_installer) +
+                                  L" --install-dir " + quoted(app_dir_), 0, work_dir_);
+    ASSERT_TRUE(first.process.valid());
+    ASSERT_TRUE(second.process.valid());
+    EXPECT_EQ(WaitForSingleObject(first.process.get(), 60000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(second.process.get(), 60000), WAIT_OBJECT_0);
+
+    const std::vector<ProbeRecord> first_runs = read_probe_log(installer_log_), second_runs = read_probe_log(second_log);
+    ASSERT_EQ(first_runs.size(), 1u);
+    ASSERT_EQ(second_runs.size(), 1u);
+    const std::uint64_t earlier = std::min(first_runs[0].time_ms, second_runs[0].time_ms);
+    const std::uint64_t later = std::max(first_runs[0].time_ms, second_runs[0].time_ms);
+    // Each installer runs 1.5 s after its record.
+    EXPECT_GE(later - earlier, 1400u);
 }
 
 // cmd.exe would run what follows `&` in the directory as a command of its own and report its result.

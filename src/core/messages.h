@@ -11,9 +11,6 @@ namespace vellomar {
 
 inline constexpr std::u16string_view caption = u"Vellomar更新";
 
-// The process's exit status: every failure a person sees comes with 1, bad options with 2.
-enum class ExitCode : int { success = 0, failure = 1, bad_options = 2 };
-
 std::u16string option_error_message(OptionError error);
 
 std::u16string installer_missing_message(std::u16string_view installer_path);

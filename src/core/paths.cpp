@@ -5,6 +5,16 @@
 namespace vellomar {
 namespace {
 
+// Any non-separator unit and `:` open a drive, as the system reads paths: `C:`, also `1:`.
+bool has_drive(std::u16string_view path) {
+    return path.size() >= 2 && !is_separator(path[0]) && path[1] == u':';
+}
+
+// `\\server\share`, `\\.\device`, and the same with `/` in any mix.
+bool has_two_leading_separators(std::u16string_view path) {
+    return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
+}
+
 std::size_t skip_separators(std::u16string_view path, std::size_t index) {
     while (index < path.size() && is_separator(path[index])) {
         ++index;
@@ -51,21 +61,9 @@ bool is_verbatim_path(std::u16string_view path) {
     return starts_with(path, verbatim_prefix) || starts_with(path, nt_object_prefix);
 }
 
-bool has_drive(std::u16string_view path) {
-    return path.size() >= 2 && !is_separator(path[0]) && path[1] == u':';
-}
-
-bool is_drive_absolute(std::u16string_view path) {
-    return has_drive(path) && (path.size() == 2 || is_separator(path[2]));
-}
-
 bool is_fully_qualified(std::u16string_view path) {
     return (has_drive(path) && path.size() >= 3 && is_separator(path[2])) || has_two_leading_separators(path) ||
            starts_with(path, nt_object_prefix);
-}
-
-bool has_two_leading_separators(std::u16string_view path) {
-    return path.size() >= 2 && is_separator(path[0]) && is_separator(path[1]);
 }
 
 // `\\?\C:\x` -> `C:\x`; `\\?\UNC\srv\share` -> `\\srv\share`, since `UNC\srv\share` alone would be a
@@ -129,55 +127,19 @@ std::optional<std::u16string> parent_path(std::u16string_view path) {
     return std::u16string(path.substr(0, parent_end));
 }
 
-// Rules, in order:
-//   empty, or already \\?\ or \??\            -> used as given
-//   247 units or longer                       -> made absolute (so it can become verbatim)
-//   C:, C:\…, C:/…, or two leading separators -> used as given
-//   anything else (x, .\x, \x, C:x)           -> made absolute
-bool needs_absolute_path(std::u16string_view path) {
-    if (path.empty() || is_verbatim_path(path)) {
+bool needs_long_form(std::u16string_view fully_qualified_path, PathUse use) {
+    const std::size_t length = fully_qualified_path.size();
+    if (is_verbatim_path(fully_qualified_path) || length < long_path_units) {
         return false;
     }
-    if (path.size() >= long_path_units) {
-        return true;
-    }
-    return !is_drive_absolute(path) && !has_two_leading_separators(path);
+    return use == PathUse::file_system || length < max_path_units;
 }
 
-// Program path rules:
-// - 260 units or more: as it stands.
-// - `\\?\X:\...` and `\\?\UNC\...`: the plain form `X:\...` or `\\...` when the system would not
-//   change it, otherwise as it stands.
-// - Other verbatim paths (`\\?\`, `\??\`) and the empty path: as it stands.
-// - Below 247 units, `X:`, `X:\...`, `X:/...` and anything with two leading separators: as it stands.
-// - Anything else (relative, drive-relative, rooted, or 247-259 units): made absolute.
-OsPathPlan plan_os_path(std::u16string_view path) {
-    if (path.size() >= max_path_units) {
-        return {};
+std::u16string install_dir_argument(std::u16string_view directory) {
+    while (!directory.empty() && is_separator(directory.back())) {
+        directory.remove_suffix(1);
     }
-    if (starts_with(path, verbatim_prefix) && path.size() >= 7 && path[5] == u':' && path[6] == u'\\') {
-        return {OsPathRule::unwrap_if_exact, std::u16string(path.substr(4))};
-    }
-    if (starts_with(path, u"\\\\?\\UNC\\")) {
-        return {OsPathRule::unwrap_if_exact, u"\\\\" + std::u16string(path.substr(8))};
-    }
-    if (path.empty() || is_verbatim_path(path)) {
-        return {};
-    }
-    if (path.size() < long_path_units && (is_drive_absolute(path) || has_two_leading_separators(path))) {
-        return {};
-    }
-    return {OsPathRule::make_absolute, {}};
-}
-
-std::optional<std::u16string> working_directory_candidate(std::u16string_view directory) {
-    if (starts_with(directory, u"\\\\?\\UNC")) {
-        return u"\\" + std::u16string(directory.substr(7));
-    }
-    if (starts_with(directory, verbatim_prefix)) {
-        return std::u16string(directory.substr(4));
-    }
-    return std::nullopt;
+    return std::u16string(directory);
 }
 
 }  // namespace vellomar

@@ -23,15 +23,9 @@ bool contains_nul(std::u16string_view text);
 
 // Starts with `\\?\` or `\??\`: the system takes such a path as it stands.
 bool is_verbatim_path(std::u16string_view path);
-// Any non-separator unit and `:` open a drive, as the system reads paths: `C:`, also `1:`.
-bool has_drive(std::u16string_view path);
-// `C:` alone or `C:` then a separator; `C:x` is relative to drive C's current directory.
-bool is_drive_absolute(std::u16string_view path);
 // Names one file whatever the current directory: `C:\x`, `\\server\share\x`, `\\?\x`, `\??\x`.
 // Not `x`, `.\x`, `\x` (rooted on the current drive) or `C:x` (relative to drive C's directory).
 bool is_fully_qualified(std::u16string_view path);
-// `\\server\share`, `\\.\device`, and the same with `/` in any mix.
-bool has_two_leading_separators(std::u16string_view path);
 
 // The value without a leading `\\?\`, as an ordinary path: `\\?\C:\x` -> `C:\x`,
 // `\\?\UNC\srv\share\x` -> `\\srv\share\x`.
@@ -44,27 +38,19 @@ std::u16string with_verbatim_prefix(std::u16string_view absolute_path);
 // The path without its last component, or nothing when there is no removable component.
 std::optional<std::u16string> parent_path(std::u16string_view path);
 
-// For the file probes and the package deletion: whether a path is made absolute (and then given
-// the verbatim prefix when long) before the call. Relative paths and every path of 247 units or
-// more are, so that long paths work whatever their form.
-bool needs_absolute_path(std::u16string_view path);
+// Every path the helper hands to the system is first made fully qualified, once; this is the one
+// rule for what else it needs there. Rules, for a fully qualified path:
+// - a verbatim path (`\\?\`, `\??\`) is taken as it stands and needs nothing;
+// - below 247 units a path reaches every call as it stands;
+// - from 247 units it needs the long form, `\\?\` in front of its absolute form, except as the
+//   program path of CreateProcessW from 260 units on, which that call takes only as it stands.
+// `C:\App\app.exe` needs nothing; `C:\` followed by 250 units needs the long form for the file
+// system and for CreateProcessW, followed by 300 units for the file system only.
+enum class PathUse { file_system, program };
+bool needs_long_form(std::u16string_view fully_qualified_path, PathUse use);
 
-// For the program path given to CreateProcessW, which differs on purpose: from 260 units a path is
-// passed untouched (as the system's own launcher does), and a `\\?\` drive or UNC path is unwrapped
-// when the plain form means the same, so that the child sees an ordinary path.
-enum class OsPathRule {
-    keep,             // passed as it stands
-    unwrap_if_exact,  // the candidate is used when GetFullPathNameW returns it unchanged
-    make_absolute,    // replaced by its absolute form, given the verbatim prefix when long
-};
-struct OsPathPlan {
-    OsPathRule rule = OsPathRule::keep;
-    std::u16string candidate;  // only for unwrap_if_exact
-};
-OsPathPlan plan_os_path(std::u16string_view path);
-
-// For a working directory given as `\\?\C:\x` or `\\?\UNC\srv\x`: the plain form that replaces it
-// when it is exact. `\\?\UNC\srv` -> `\\srv` (the `C` of UNC becomes `\`).
-std::optional<std::u16string> working_directory_candidate(std::u16string_view directory);
+// The installation directory as the installer's /D= argument carries it: without trailing
+// separators (`C:\App\` -> `C:\App`, `C:\` -> `C:`), with its own units.
+std::u16string install_dir_argument(std::u16string_view directory);
 
 }  // namespace vellomar

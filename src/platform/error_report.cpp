@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "core/messages.h"
 #include "core/text.h"
 #include "platform/win32.h"
 
@@ -63,13 +64,8 @@ void show_error(std::u16string_view text) {
     (void)MessageBoxW(nullptr, as_wcstr(message), as_wcstr(title), MB_ICONERROR);
 }
 
-void exit_process(ExitCode code) {
-    ExitProcess(static_cast<UINT>(code));
-}
-
-void fail(std::u16string_view text, ExitCode code) {
-    show_error(text);
-    exit_process(code);
+void exit_process(std::uint32_t code) {
+    ExitProcess(code);
 }
 
 void report_silent_install_failure(const std::optional<std::u16string>& last_message) {

@@ -14,8 +14,9 @@ namespace {
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-constexpr std::uint64_t unlock_limit_seconds = 15;
-constexpr std::uint32_t unlock_probe_pause_ms = 200;
+// The core decides on file kinds with its own copies of these values.
+static_assert(attribute_directory == FILE_ATTRIBUTE_DIRECTORY && attribute_reparse_point == FILE_ATTRIBUTE_REPARSE_POINT);
+static_assert(reparse_tag_symlink == IO_REPARSE_TAG_SYMLINK && reparse_tag_mount_point == IO_REPARSE_TAG_MOUNT_POINT);
 
 // Missing from older SDK headers (they gate FileDispositionInfoEx behind Windows 10 1809).
 constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
@@ -153,12 +154,9 @@ bool is_unsupported_request(DWORD error) {
 
 std::u16string file_system_path(std::u16string_view path) {
     const std::u16string given(path);
-    if (!needs_absolute_path(path)) {
-        return given;
-    }
     // Should the system refuse to resolve the path, the call it was meant for fails on its own.
-    const OsResult<std::u16string> absolute = full_path_name(given);
-    return absolute.ok() ? with_verbatim_prefix(absolute.value) : given;
+    const OsResult<std::u16string> os_path = system_path(given, PathUse::file_system);
+    return os_path.ok() ? os_path.value : given;
 }
 
 // Links are followed. When the object itself cannot be opened (locked system files, denied
@@ -194,16 +192,16 @@ bool is_existing_regular_file(std::u16string_view path) {
 
 // The limit counts whole seconds and is tested before every probe, so at least one probe always
 // happens. A failed open of any kind counts as still locked.
-void wait_for_file_unlock(std::u16string_view path) {
+void wait_for_file_unlock(std::u16string_view path, std::uint64_t limit_seconds, std::uint32_t probe_pause_ms) {
     const std::u16string os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
-    while ((monotonic_ms() - start) / 1000 < unlock_limit_seconds) {
+    while ((monotonic_ms() - start) / 1000 < limit_seconds) {
         const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
         if (file.valid()) {
             return;
         }
-        pause_ms(unlock_probe_pause_ms);
+        pause_ms(probe_pause_ms);
     }
 }
 

@@ -26,6 +26,8 @@ public:
     // Both NULL and INVALID_HANDLE_VALUE mean "nothing owned": Win32 uses either for failure.
     bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
+    // Hands the handle to a new owner.
+    HANDLE release() { return std::exchange(handle_, nullptr); }
     void reset() {
         if (valid()) {
             const DWORD saved = GetLastError();

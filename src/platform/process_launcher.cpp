@@ -2,7 +2,9 @@
 
 #include <vector>
 
+#include "core/os_error_text.h"
 #include "core/paths.h"
+#include "core/quoting.h"
 #include "platform/handles.h"
 #include "platform/win32.h"
 #include "platform/win32_queries.h"
@@ -20,99 +22,18 @@ struct Child {
     UniqueHandle thread;
 };
 
-// Held while inheritable duplicates of the standard handles exist, so that a child started at the
-// same time by another thread cannot inherit them too.
-// A slim reader/writer lock needs no initialisation call and pulls in no thread library.
-SRWLOCK launch_lock = SRWLOCK_INIT;
+static_assert(detached_process == DETACHED_PROCESS && create_new_process_group == CREATE_NEW_PROCESS_GROUP);
 
-struct LaunchLockGuard {
-    LaunchLockGuard() { AcquireSRWLockExclusive(&launch_lock); }
-    ~LaunchLockGuard() { ReleaseSRWLockExclusive(&launch_lock); }
-    LaunchLockGuard(const LaunchLockGuard&) = delete;
-    LaunchLockGuard& operator=(const LaunchLockGuard&) = delete;
-};
-
-bool exists(const std::u16string& os_path) {
-    return GetFileAttributesW(as_wcstr(os_path)) != INVALID_FILE_ATTRIBUTES;
-}
-
-// The path given to CreateProcessW for a program path. See plan_os_path for the rules; this adds
-// the NUL check and the GetFullPathNameW calls.
-Result<std::u16string> to_os_path(std::u16string_view path) {
-    if (contains_nul(path)) {
-        return fixed_error(LaunchErrorKind::invalid_input, nul_in_path_message);
-    }
-    const OsPathPlan plan = plan_os_path(path);
-    if (plan.rule == OsPathRule::keep) {
-        return std::u16string(path);
-    }
-    const std::u16string query = plan.rule == OsPathRule::unwrap_if_exact ? plan.candidate : std::u16string(path);
-    const OsResult<std::u16string> absolute = full_path_name(query);
-    if (!absolute.ok()) {
-        return os_error(absolute.error);
-    }
-    if (plan.rule == OsPathRule::unwrap_if_exact) {
-        return absolute.value == plan.candidate ? plan.candidate : std::u16string(path);
-    }
-    return absolute.value.size() >= long_path_units ? with_verbatim_prefix(absolute.value) : absolute.value;
-}
-
-// The helper's own directory, with its final separator.
-OsResult<std::u16string> module_directory() {
-    OsResult<std::u16string> path = module_file_name();
-    const std::size_t separator = path.value.find_last_of(u"\\/");
-    if (!path.ok() || separator == std::u16string::npos) {
-        return os_failure<std::u16string>(path.ok() ? ERROR_PATH_NOT_FOUND : path.error);
-    }
-    path.value.resize(separator + 1);
-    return path;
-}
-
-// A bare name is looked for in the helper's own directory, the system directory, the Windows
-// directory, then each PATH entry; the first existing object of that name wins, even a directory.
-// The current directory is never searched, so a file planted there cannot stand in for a program.
-Result<std::u16string> search_program(std::u16string_view program) {
+// The path CreateProcessW is given for the program: long ones in the form it takes them.
+Result<std::u16string> program_path(const std::u16string& program) {
     if (contains_nul(program)) {
-        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+        return fixed_error(nul_in_path_message);
     }
-    std::vector<std::u16string> directories;
-    for (const OsResult<std::u16string>& fixed : {module_directory(), system_directory(), windows_directory()}) {
-        if (fixed.ok() && !fixed.value.empty()) {
-            directories.push_back(fixed.value);
-        }
+    const OsResult<std::u16string> path = system_path(program, PathUse::program);
+    if (!path.ok()) {
+        return os_error(path.error);
     }
-    const OsResult<std::u16string> path_variable = environment_variable(u"PATH");
-    if (path_variable.ok()) {
-        for (const std::u16string& entry : split_search_path(path_variable.value)) {
-            directories.push_back(entry);
-        }
-    }
-    const std::u16string name = search_name(program);
-    for (const std::u16string& directory : directories) {
-        const std::optional<std::u16string> candidate = join_search_directory(directory, name);
-        if (!candidate) {
-            continue;
-        }
-        const Result<std::u16string> converted = to_os_path(*candidate);
-        const std::u16string* os_path = std::get_if<std::u16string>(&converted);
-        if (os_path != nullptr && exists(*os_path)) {
-            return *os_path;
-        }
-    }
-    return fixed_error(LaunchErrorKind::not_found, program_not_found_message);
-}
-
-Result<std::u16string> resolve_program(std::u16string_view program) {
-    const ProgramForm form = program_form(program);
-    if (form == ProgramForm::no_file_name) {
-        return fixed_error(LaunchErrorKind::invalid_input, no_file_name_message);
-    }
-    // A path names exactly the file to run: no ".exe" is tried beside it, so the file a caller
-    // checked is the file that runs. Its existence is left to CreateProcessW.
-    if (form == ProgramForm::path) {
-        return to_os_path(program);
-    }
-    return search_program(program);
+    return path.value;
 }
 
 // Judged on the absolute form, which drops what the system ignores anyway (`run.bat.` is run.bat).
@@ -127,20 +48,10 @@ Result<bool> is_batch_script(const std::u16string& application) {
     return has_batch_extension(absolute.value);
 }
 
-// Present directories are passed as given and never made absolute. A `\\?\` form is replaced by its
-// plain form when the system would not change that, so the child sees an ordinary current directory.
+// A present directory is passed as given.
 Result<std::optional<std::u16string>> child_directory(const std::optional<std::u16string>& directory) {
-    if (!directory) {
-        return std::optional<std::u16string>();
-    }
-    if (contains_nul(*directory)) {
-        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
-    }
-    if (const std::optional<std::u16string> candidate = working_directory_candidate(*directory)) {
-        const OsResult<std::u16string> absolute = full_path_name(*candidate);
-        if (absolute.ok() && absolute.value == *candidate) {
-            return candidate;
-        }
+    if (directory && contains_nul(*directory)) {
+        return fixed_error(nul_in_data_message);
     }
     return directory;
 }
@@ -175,8 +86,6 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
     const std::optional<std::u16string>& current_directory = std::get<std::optional<std::u16string>>(directory);
     std::u16string writable_command_line = command_line;
 
-    // Declared before the duplicates, so every return closes them first and then unlocks.
-    const LaunchLockGuard guard;
     UniqueHandle std_handles[3];
     const DWORD std_ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
     for (int i = 0; i < 3; ++i) {
@@ -206,7 +115,7 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
 
 // The steps shared by both modes; nothing is started before create_child.
 Result<Child> start_child(const LaunchRequest& request) {
-    const Result<std::u16string> resolved = resolve_program(request.program);
+    const Result<std::u16string> resolved = program_path(request.program);
     if (const LaunchError* error = std::get_if<LaunchError>(&resolved)) {
         return *error;
     }
@@ -215,7 +124,7 @@ Result<Child> start_child(const LaunchRequest& request) {
     if (const LaunchError* error = std::get_if<LaunchError>(&batch)) {
         return *error;
     }
-    Result<std::u16string> command_line = std::u16string();
+    std::variant<std::u16string, QuotingError> command_line;
     if (std::get<bool>(batch)) {
         // CreateProcessW cannot start a script itself; it runs through the system's own cmd.exe.
         const OsResult<std::u16string> system = system_directory();
@@ -227,8 +136,8 @@ Result<Child> start_child(const LaunchRequest& request) {
     } else {
         command_line = build_command_line(request.program, request.arguments);
     }
-    if (const LaunchError* error = std::get_if<LaunchError>(&command_line)) {
-        return *error;
+    if (const QuotingError* error = std::get_if<QuotingError>(&command_line)) {
+        return fixed_error(error->message);
     }
     return create_child(application, std::get<std::u16string>(command_line), request);
 }
@@ -274,28 +183,16 @@ std::optional<LaunchError> start_and_release(const LaunchRequest& request) {
     return std::nullopt;
 }
 
-// NT status codes carried as HRESULTs (bit 28 set) have their texts in ntdll's message table, not
-// in the system's.
 std::u16string os_error_text(std::uint32_t code) {
-    constexpr std::uint32_t nt_status_bit = 0x10000000;
-    DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    HMODULE module = nullptr;
-    std::uint32_t lookup_code = code;
-    if ((code & nt_status_bit) != 0) {
-        module = GetModuleHandleW(L"NTDLL.DLL");
-        if (module != nullptr) {
-            lookup_code &= ~nt_status_bit;
-            flags |= FORMAT_MESSAGE_FROM_HMODULE;
-        }
-    }
     constexpr DWORD capacity = 2048;
     wchar_t buffer[capacity];
-    const DWORD length = FormatMessageW(flags, module, lookup_code, 0, buffer, capacity, nullptr);
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                        buffer, capacity, nullptr);
     if (length == 0) {
         const DWORD error = GetLastError();
-        return with_os_error_suffix(format_failure_message(lookup_code, error), code);
+        return with_os_error_suffix(format_failure_message(code, error), code);
     }
-    return with_os_error_suffix(system_message(from_wide(buffer, length), lookup_code), code);
+    return with_os_error_suffix(system_message(from_wide(buffer, length), code), code);
 }
 
 std::u16string launch_error_text(const LaunchError& error) {

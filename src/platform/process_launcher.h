@@ -1,12 +1,41 @@
 #pragma once
+// Starts one program: exactly the fully qualified file it is given, with its arguments quoted for
+// the C runtime (or run through cmd.exe when it is a batch script). Standard types only.
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
+#include <vector>
 
-#include "core/launch_text.h"
+#include "core/quoting.h"
 
 namespace vellomar {
+
+struct LaunchRequest {
+    std::u16string program;  // fully qualified
+    std::vector<ArgumentEntry> arguments;
+    std::optional<std::u16string> working_directory;
+    std::uint32_t creation_flags = 0;
+};
+
+// CreateProcessW's creation flags the sequence asks for by name.
+inline constexpr std::uint32_t detached_process = 0x00000008;
+inline constexpr std::uint32_t create_new_process_group = 0x00000200;
+
+enum class LaunchErrorKind { os, invalid_input };
+
+// Either an OS error (kind os, os_code set) or a fixed error (message set).
+struct LaunchError {
+    LaunchErrorKind kind = LaunchErrorKind::os;
+    std::uint32_t os_code = 0;
+    std::u16string_view message;
+};
+
+inline LaunchError os_error(std::uint32_t code) { return {LaunchErrorKind::os, code, {}}; }
+inline LaunchError fixed_error(std::u16string_view message) { return {LaunchErrorKind::invalid_input, 0, message}; }
+
+inline constexpr std::u16string_view nul_in_path_message = u"strings passed to WinAPI cannot contain NULs";
 
 // Starts the child, waits without a time limit, and returns its exit code (same bits, signed).
 [[nodiscard]] std::variant<std::int32_t, LaunchError> run_and_wait(const LaunchRequest& request);

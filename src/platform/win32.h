@@ -33,19 +33,4 @@ inline std::u16string from_wide(const wchar_t* text, std::size_t length) {
     return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
-// A system call's result, or the error code it failed with, read right after the failing call.
-template <typename T>
-struct OsResult {
-    T value{};
-    DWORD error = ERROR_SUCCESS;
-    bool ok() const { return error == ERROR_SUCCESS; }
-};
-
-template <typename T>
-OsResult<T> os_failure(DWORD error) {
-    OsResult<T> result;
-    result.error = error;
-    return result;
-}
-
 }  // namespace vellomar

@@ -1,7 +1,7 @@
 #include "platform/win32_queries.h"
 
 #include "core/command_line.h"
-#include "core/paths.h"
+#include "platform/win32.h"
 
 namespace vellomar {
 
@@ -15,7 +15,7 @@ OsResult<std::u16string> empty_or_failure(DWORD error) {
     return error != ERROR_SUCCESS ? os_failure<std::u16string>(error) : OsResult<std::u16string>{};
 }
 
-enum class StringQuery { module_file_name, system_directory, windows_directory, full_path_name, environment_variable };
+enum class StringQuery { module_file_name, system_directory, full_path_name };
 
 // One call of a query into `buffer`. GetModuleFileNameW reports "too small" by returning the
 // capacity itself (the text cut); the others return the size needed including the NUL. On success
@@ -25,10 +25,7 @@ DWORD call_query(StringQuery query, const std::u16string& input, std::u16string&
     switch (query) {
     case StringQuery::module_file_name: return GetModuleFileNameW(nullptr, as_wbuffer(buffer), capacity);
     case StringQuery::system_directory: return GetSystemDirectoryW(as_wbuffer(buffer), capacity);
-    case StringQuery::windows_directory: return GetWindowsDirectoryW(as_wbuffer(buffer), capacity);
     case StringQuery::full_path_name: return GetFullPathNameW(as_wcstr(input), capacity, as_wbuffer(buffer), nullptr);
-    case StringQuery::environment_variable:
-        return GetEnvironmentVariableW(as_wcstr(input), as_wbuffer(buffer), capacity);
     }
     return 0;
 }
@@ -61,10 +58,6 @@ OsResult<std::u16string> system_directory() {
     return run_query(StringQuery::system_directory, {});
 }
 
-OsResult<std::u16string> windows_directory() {
-    return run_query(StringQuery::windows_directory, {});
-}
-
 OsResult<std::u16string> full_path_name(const std::u16string& path) {
     return run_query(StringQuery::full_path_name, path);
 }
@@ -77,9 +70,17 @@ std::u16string fully_qualified_path(const std::u16string& path) {
     return absolute.ok() ? absolute.value : path;
 }
 
-// An unset variable gives 0 with ERROR_ENVVAR_NOT_FOUND, a set but empty one 0 with no error.
-OsResult<std::u16string> environment_variable(const std::u16string& name) {
-    return run_query(StringQuery::environment_variable, name);
+// The absolute form drops what the verbatim prefix would otherwise keep literally (`.`, `..`,
+// `/`, trailing dots and spaces).
+OsResult<std::u16string> system_path(const std::u16string& fully_qualified, PathUse use) {
+    if (!needs_long_form(fully_qualified, use)) {
+        return {fully_qualified};
+    }
+    OsResult<std::u16string> absolute = full_path_name(fully_qualified);
+    if (absolute.ok()) {
+        absolute.value = with_verbatim_prefix(absolute.value);
+    }
+    return absolute;
 }
 
 std::vector<std::u16string> process_arguments() {

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "core/command_line.h"
-#include "core/launch_text.h"
+#include "core/quoting.h"
 #include "core/messages.h"
 #include "core/options.h"
 #include "core/paths.h"
@@ -29,8 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 namespace {
 
 using vellomar::ArgumentEntry;
-using vellomar::LaunchError;
-using vellomar::LaunchErrorKind;
+using vellomar::QuotingError;
 
 constexpr char16_t field_separator = 0x1F;
 constexpr char16_t verbatim_marker = 0x1E;
@@ -97,22 +96,22 @@ bool has_control_character(std::u16string_view text) {
     return false;
 }
 
-bool is_refusal(const std::variant<std::u16string, LaunchError>& result, std::u16string_view message) {
-    const LaunchError* error = std::get_if<LaunchError>(&result);
-    return error != nullptr && error->kind == LaunchErrorKind::invalid_input && error->message == message;
+bool is_refusal(const std::variant<std::u16string, QuotingError>& result, std::u16string_view message) {
+    const QuotingError* error = std::get_if<QuotingError>(&result);
+    return error != nullptr && error->message == message;
 }
 
-bool same_result(const std::variant<std::u16string, LaunchError>& a,
-                 const std::variant<std::u16string, LaunchError>& b) {
+bool same_result(const std::variant<std::u16string, QuotingError>& a,
+                 const std::variant<std::u16string, QuotingError>& b) {
     if (a.index() != b.index()) {
         return false;
     }
     if (const auto* text = std::get_if<std::u16string>(&a)) {
         return *text == std::get<std::u16string>(b);
     }
-    const LaunchError& x = std::get<LaunchError>(a);
-    const LaunchError& y = std::get<LaunchError>(b);
-    return x.kind == y.kind && x.os_code == y.os_code && x.message == y.message;
+    const QuotingError& x = std::get<QuotingError>(a);
+    const QuotingError& y = std::get<QuotingError>(b);
+    return x.message == y.message;
 }
 
 // Every ordinary argument list without NULs comes back unchanged from quoting and splitting, the
@@ -266,6 +265,10 @@ void check_path(const FuzzCase& input, const std::u16string& path) {
     }
     if (stripped.size() > path.size()) {
         fail("strip_verbatim_prefix made a path longer", input);
+    }
+    const std::u16string directory = vellomar::install_dir_argument(path);
+    if (!vellomar::starts_with(path, directory) || (!directory.empty() && vellomar::is_separator(directory.back()))) {
+        fail("install_dir_argument is not its path less the trailing separators", input);
     }
     if (const std::optional<std::u16string> parent = vellomar::parent_path(path)) {
         if (parent->size() >= path.size() || !vellomar::starts_with(path, *parent)) {

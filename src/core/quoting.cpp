@@ -1,4 +1,4 @@
-#include "core/launch_text.h"
+#include "core/quoting.h"
 
 #include "core/paths.h"
 #include "core/text.h"
@@ -72,12 +72,12 @@ void append_quoted(std::u16string& command_line, std::u16string_view text, bool 
 //   `%` becomes `%%cd:~,%`, which cmd.exe expands back to `%` without expanding a variable.
 // - A final run of backslashes is doubled before the closing quote.
 // Example: `50%` -> `"50%%cd:~,%"`, `x"y` -> `"x""y"`.
-std::optional<LaunchError> append_script_argument(std::u16string& command_line, std::u16string_view text) {
+std::optional<QuotingError> append_script_argument(std::u16string& command_line, std::u16string_view text) {
     if (text.find_first_of(u"\r\n") != std::u16string_view::npos) {
-        return fixed_error(LaunchErrorKind::invalid_input, batch_arguments_message);
+        return QuotingError{batch_arguments_message};
     }
     if (contains_nul(text)) {
-        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+        return QuotingError{nul_in_data_message};
     }
     bool quoted = text.empty() || text.back() == u'\\';
     for (const char16_t unit : text) {
@@ -95,10 +95,10 @@ std::optional<LaunchError> append_script_argument(std::u16string& command_line, 
 // - A run of n backslashes before `"` becomes 2n + 1 backslashes, the last escaping the quote;
 //   backslashes elsewhere stay single, except a final run inside quotes, which is doubled.
 // Examples: `a b` -> `"a b"`, `a"b` -> `a\"b`, `a\"b` -> `a\\\"b`, `x y\` -> `"x y\\"`.
-std::optional<LaunchError> append_argument(std::u16string& command_line, const ArgumentEntry& argument) {
+std::optional<QuotingError> append_argument(std::u16string& command_line, const ArgumentEntry& argument) {
     const std::u16string_view text = argument.text;
     if (contains_nul(text)) {
-        return fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message);
+        return QuotingError{nul_in_data_message};
     }
     if (argument.verbatim) {
         command_line += text;
@@ -109,7 +109,7 @@ std::optional<LaunchError> append_argument(std::u16string& command_line, const A
     return std::nullopt;
 }
 
-std::variant<std::u16string, LaunchError> build_command_line(std::u16string_view program,
+std::variant<std::u16string, QuotingError> build_command_line(std::u16string_view program,
                                                              const std::vector<ArgumentEntry>& arguments) {
     std::u16string command_line = u"\"";
     command_line += program;
@@ -133,13 +133,13 @@ constexpr std::u16string_view cmd_special_characters = u"&|<>^%\"\r\n";
 // off so that `!` stays literal. Verbatim entries and the script path cannot be escaped for cmd.exe
 // without changing what the script receives, so any character it would act on is refused instead;
 // `%` is expanded even inside the quoted path.
-std::variant<std::u16string, LaunchError> build_script_command_line(std::u16string_view script_path,
+std::variant<std::u16string, QuotingError> build_script_command_line(std::u16string_view script_path,
                                                                     const std::vector<ArgumentEntry>& arguments) {
     if (script_path.find(u'"') != std::u16string_view::npos || (!script_path.empty() && script_path.back() == u'\\')) {
-        return fixed_error(LaunchErrorKind::invalid_input, batch_path_message);
+        return QuotingError{batch_path_message};
     }
     if (script_path.find(u'%') != std::u16string_view::npos) {
-        return fixed_error(LaunchErrorKind::invalid_input, batch_arguments_message);
+        return QuotingError{batch_arguments_message};
     }
     std::u16string command_line = u"cmd.exe /e:ON /v:OFF /d /c \"\"";
     command_line += script_path;
@@ -151,7 +151,7 @@ std::variant<std::u16string, LaunchError> build_script_command_line(std::u16stri
                 return *error;
             }
             if (argument.text.find_first_of(cmd_special_characters) != std::u16string::npos) {
-                return fixed_error(LaunchErrorKind::invalid_input, batch_arguments_message);
+                return QuotingError{batch_arguments_message};
             }
         } else if (auto error = append_script_argument(command_line, argument.text)) {
             return *error;
@@ -163,85 +163,6 @@ std::variant<std::u16string, LaunchError> build_script_command_line(std::u16stri
 
 bool has_batch_extension(std::u16string_view path) {
     return ends_with_ignoring_case(path, u".bat") || ends_with_ignoring_case(path, u".cmd");
-}
-
-// `C:\dir\` and `` have no file name; a verbatim path ends only at `\`, as `/` is an ordinary
-// character there. Anything with a separator is a path, anything else a bare name to search for.
-ProgramForm program_form(std::u16string_view program) {
-    if (program.empty() || program.back() == u'\\' ||
-        (program.back() == u'/' && !starts_with(program, verbatim_prefix))) {
-        return ProgramForm::no_file_name;
-    }
-    return program.find_first_of(u"\\/") != std::u16string_view::npos ? ProgramForm::path : ProgramForm::bare_name;
-}
-
-std::u16string search_name(std::u16string_view bare_name) {
-    std::u16string name(bare_name);
-    if (bare_name.find(u'.') == std::u16string_view::npos) {
-        name += u".exe";
-    }
-    return name;
-}
-
-// PATH rules: entries end at `;` outside double quotes; each `"` toggles the quoted state and is
-// dropped; empty entries are skipped. Example: `"C:\a;b";;D:\c` -> `C:\a;b`, `D:\c`.
-std::vector<std::u16string> split_search_path(std::u16string_view path_variable) {
-    std::vector<std::u16string> entries;
-    std::u16string entry;
-    bool quoted = false;
-    for (const char16_t unit : path_variable) {
-        if (unit == u'"') {
-            quoted = !quoted;
-        } else if (unit == u';' && !quoted) {
-            if (!entry.empty()) {
-                entries.push_back(entry);
-            }
-            entry.clear();
-        } else {
-            entry += unit;
-        }
-    }
-    if (!entry.empty()) {
-        entries.push_back(entry);
-    }
-    return entries;
-}
-
-// A `\` goes between directory and name unless the directory already ends with a separator (only
-// `\` in a verbatim directory). A bare drive `C:` is joined without one, naming that drive's
-// current directory as a relative entry names the current directory. A name with a drive of its
-// own (`C:tool`) cannot lie inside any directory, so it has no candidate.
-std::optional<std::u16string> join_search_directory(std::u16string_view directory, std::u16string_view name) {
-    if (name.size() >= 2 && name[1] == u':') {
-        return std::nullopt;
-    }
-    std::u16string candidate(directory);
-    const bool ends_with_separator =
-        !directory.empty() && (directory.back() == u'\\' || (directory.back() == u'/' && !is_verbatim_path(directory)));
-    const bool bare_drive = directory.size() == 2 && has_drive(directory);
-    if (!ends_with_separator && !bare_drive) {
-        candidate += u'\\';
-    }
-    candidate += name;
-    return candidate;
-}
-
-std::u16string format_failure_message(std::uint32_t code, std::uint32_t format_error) {
-    return u"OS Error " + decimal(static_cast<std::int32_t>(code)) + u" (FormatMessageW() returned error " +
-           decimal(static_cast<std::int32_t>(format_error)) + u")";
-}
-
-// Only the line ends and padding the system appends are trimmed; a final "." or vertical tab stays.
-std::u16string system_message(std::u16string_view returned, std::uint32_t code) {
-    if (!is_valid_utf16(returned)) {
-        return u"OS Error " + decimal(static_cast<std::int32_t>(code)) + u" (FormatMessageW() returned invalid UTF-16)";
-    }
-    const std::size_t end = returned.find_last_not_of(u" \t\n\f\r");
-    return std::u16string(returned.substr(0, end == std::u16string_view::npos ? 0 : end + 1));
-}
-
-std::u16string with_os_error_suffix(std::u16string_view message, std::uint32_t code) {
-    return std::u16string(message) + u" (os error " + decimal(static_cast<std::int32_t>(code)) + u")";
 }
 
 }  // namespace vellomar

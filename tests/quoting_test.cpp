@@ -1,4 +1,4 @@
-#include "core/launch_text.h"
+#include "core/quoting.h"
 
 #include <gtest/gtest.h>
 
@@ -18,21 +18,21 @@ struct TextCase {
 
 std::u16string appended(const ArgumentEntry& argument) {
     std::u16string command_line;
-    const std::optional<LaunchError> error = append_argument(command_line, argument);
+    const std::optional<QuotingError> error = append_argument(command_line, argument);
     EXPECT_FALSE(error.has_value()) << to_utf8(argument.text);
     return command_line;
 }
 
-std::u16string command_line_of(const std::variant<std::u16string, LaunchError>& built) {
-    if (const LaunchError* error = std::get_if<LaunchError>(&built)) {
+std::u16string command_line_of(const std::variant<std::u16string, QuotingError>& built) {
+    if (const QuotingError* error = std::get_if<QuotingError>(&built)) {
         ADD_FAILURE() << "unexpected error: " << to_utf8(error->message);
         return {};
     }
     return std::get<std::u16string>(built);
 }
 
-std::u16string_view error_message(const std::variant<std::u16string, LaunchError>& built) {
-    const LaunchError* error = std::get_if<LaunchError>(&built);
+std::u16string_view error_message(const std::variant<std::u16string, QuotingError>& built) {
+    const QuotingError* error = std::get_if<QuotingError>(&built);
     EXPECT_NE(error, nullptr);
     return error != nullptr ? error->message : u"";
 }
@@ -73,10 +73,9 @@ TEST(AppendArgument, VerbatimEntryIsCopiedUnquoted) {
 TEST(AppendArgument, NulIsRefusedInOrdinaryAndVerbatimEntries) {
     for (const bool is_verbatim : {false, true}) {
         std::u16string command_line = u"unchanged";
-        const std::optional<LaunchError> error =
+        const std::optional<QuotingError> error =
             append_argument(command_line, {std::u16string(u"a\0b", 3), is_verbatim});
         ASSERT_TRUE(error.has_value());
-        EXPECT_EQ(error->kind, LaunchErrorKind::invalid_input);
         EXPECT_EQ(error->message, u"nul byte found in provided data");
     }
 }
@@ -184,97 +183,6 @@ TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(has_batch_extension(path), expected) << to_utf8(path);
     }
-}
-
-TEST(ProgramForm, SeparatorsDecideBetweenPathAndBareName) {
-    const std::pair<std::u16string_view, ProgramForm> cases[] = {
-        {u"", ProgramForm::no_file_name},
-        {u"C:\\dir\\", ProgramForm::no_file_name},
-        {u"C:/dir/", ProgramForm::no_file_name},
-        {u"\\\\?\\C:\\dir\\", ProgramForm::no_file_name},
-        {u"\\\\?\\C:\\dir/", ProgramForm::path},
-        {u"notepad", ProgramForm::bare_name},
-        {u"tool.old", ProgramForm::bare_name},
-        {u"C:tool", ProgramForm::bare_name},
-        {u"sub\\tool", ProgramForm::path},
-        {u"sub/tool", ProgramForm::path},
-    };
-    for (const auto& [program, expected] : cases) {
-        EXPECT_EQ(program_form(program), expected) << to_utf8(program);
-    }
-}
-
-TEST(SearchName, ExeIsAppendedOnlyWithoutAnyDot) {
-    EXPECT_EQ(search_name(u"notepad"), u"notepad.exe");
-    EXPECT_EQ(search_name(u"tool.old"), u"tool.old");
-    EXPECT_EQ(search_name(u"a."), u"a.");
-    EXPECT_EQ(search_name(u"app.exe"), u"app.exe");
-}
-
-TEST(SplitSearchPath, SemicolonsOutsideQuotesSeparateAndEmptyEntriesAreSkipped) {
-    const std::pair<std::u16string_view, std::vector<std::u16string>> cases[] = {
-        {u"C:\\a;D:\\b", {u"C:\\a", u"D:\\b"}},
-        {u"\"C:\\a;b\";;D:\\c", {u"C:\\a;b", u"D:\\c"}},
-        {u"a\"b\"c", {u"abc"}},
-        {u";;", {}},
-        {u"", {}},
-        {u"\"\";x", {u"x"}},
-        {u"\"open;still", {u"open;still"}},
-        {u" ; .", {u" ", u" ."}},
-        {u"C:\\x\\;", {u"C:\\x\\"}},
-    };
-    for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(split_search_path(value), expected) << to_utf8(value);
-    }
-}
-
-TEST(JoinSearchDirectory, BackslashGoesBetweenUnlessAlreadyThere) {
-    const std::pair<std::u16string_view, std::u16string_view> cases[] = {
-        {u"C:\\dir", u"C:\\dir\\n.exe"},
-        {u"C:\\dir\\", u"C:\\dir\\n.exe"},
-        {u"C:\\dir/", u"C:\\dir/n.exe"},
-        {u"C:", u"C:n.exe"},
-        {u".", u".\\n.exe"},
-        {u"\\\\?\\C:\\dir/", u"\\\\?\\C:\\dir/\\n.exe"},
-        {u"\\\\?\\C:\\", u"\\\\?\\C:\\n.exe"},
-    };
-    for (const auto& [directory, expected] : cases) {
-        EXPECT_EQ(join_search_directory(directory, u"n.exe"), std::u16string(expected)) << to_utf8(directory);
-    }
-}
-
-TEST(JoinSearchDirectory, NameWithItsOwnDriveHasNoCandidate) {
-    EXPECT_EQ(join_search_directory(u"C:\\dir", u"C:tool.exe"), std::nullopt);
-}
-
-TEST(OsErrorPieces, FailedLookupNamesBothCodesAsSignedDecimals) {
-    EXPECT_EQ(format_failure_message(12345, 317), u"OS Error 12345 (FormatMessageW() returned error 317)");
-    EXPECT_EQ(format_failure_message(0xC0000005, 0xFFFFFFFF),
-              u"OS Error -1073741819 (FormatMessageW() returned error -1)");
-}
-
-TEST(OsErrorPieces, SystemMessageLosesOnlyTrailingLayoutCharacters) {
-    const TextCase cases[] = {
-        {u"File not found.\r\n", u"File not found."},
-        {u"x \t\n\f\r", u"x"},
-        {u"x\v\r\n", u"x\v"},
-        {u"%1 is not valid.\r\n", u"%1 is not valid."},
-        {u"  lead stays", u"  lead stays"},
-        {u" \r\n", u""},
-    };
-    for (const TextCase& c : cases) {
-        EXPECT_EQ(system_message(c.input, 5), c.expected) << to_utf8(c.input);
-    }
-}
-
-TEST(OsErrorPieces, UnpairedSurrogateGivesTheInvalidUtf16Form) {
-    EXPECT_EQ(system_message(u"bad \xD800 text\r\n", 0xC0000005),
-              u"OS Error -1073741819 (FormatMessageW() returned invalid UTF-16)");
-}
-
-TEST(OsErrorPieces, SuffixCarriesTheCodeAsSignedDecimal) {
-    EXPECT_EQ(with_os_error_suffix(u"Access denied.", 5), u"Access denied. (os error 5)");
-    EXPECT_EQ(with_os_error_suffix(u"m", 0xD0000005), u"m (os error -805306363)");
 }
 
 // Random argument lists made of the pieces that matter to the quoting rules.
