@@ -10,7 +10,10 @@
 ; Build: makensis -DVERSION=2.1.0 -DAPP_EXE=path\to\sample-app.exe -DOUTFILE=path\to\setup.exe vellomar-sample.nsi
 
 Unicode true
+; 64-bit, so that its registry writes land in the view the 64-bit helper stamps.
 Target amd64-unicode
+; Per user: the helper is not elevated, and Windows refuses it an installer that asks for
+; administrator rights (ERROR_ELEVATION_REQUIRED); it would end in the consent prompt and the wizard.
 RequestExecutionLevel user
 SetCompressor /SOLID lzma
 
