@@ -19,13 +19,13 @@ struct TextCase {
 std::u16string appended(const ArgumentEntry& argument) {
     std::u16string command_line;
     const std::optional<LaunchError> error = append_argument(command_line, argument);
-    EXPECT_FALSE(error.has_value()) << to_utf8(argument.text);
+    EXPECT_FALSE(error.has_value()) << testing::PrintToString(argument.text);
     return command_line;
 }
 
 std::u16string command_line_of(const std::variant<std::u16string, LaunchError>& built) {
     if (const LaunchError* error = std::get_if<LaunchError>(&built)) {
-        ADD_FAILURE() << "unexpected error: " << to_utf8(error->message);
+        ADD_FAILURE() << "unexpected error: " << testing::PrintToString(error->message);
         return {};
     }
     return std::get<std::u16string>(built);
@@ -60,7 +60,7 @@ TEST(AppendArgument, QuotesOnlyForSpaceTabOrEmptyAndEscapesQuotesAndFinalBacksla
         {u"\u65e5\u672c \xD800", u"\"\u65e5\u672c \xD800\""},
     };
     for (const TextCase& c : cases) {
-        EXPECT_EQ(appended(ordinary(c.input)), c.expected) << to_utf8(c.input);
+        EXPECT_EQ(appended(ordinary(c.input)), c.expected) << testing::PrintToString(c.input);
     }
 }
 
@@ -141,7 +141,7 @@ TEST(BuildScriptCommandLine, ArgumentQuotingFollowsTheSafeCharacterSet) {
     for (const TextCase& c : cases) {
         const auto built = build_script_command_line(u"s.bat", {ordinary(c.input)});
         EXPECT_EQ(command_line_of(built), u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" " + c.expected + u"\"")
-            << to_utf8(c.input);
+            << testing::PrintToString(c.input);
     }
 }
 
@@ -161,7 +161,7 @@ TEST(BuildScriptCommandLine, VerbatimEntriesWithCharactersCmdActsOnAreRefused) {
               u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" /D=C:\\Program Files\\A!(x)\"");
     for (const char16_t* bad : {u"/D=C:\\R&D", u"a|b", u"a<b", u"a>b", u"a^b", u"50%", u"a\"b", u"a\rb", u"a\nb"}) {
         EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(bad)})), u"batch file arguments are invalid")
-            << to_utf8(bad);
+            << testing::PrintToString(bad);
     }
     EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(std::u16string(u"&\0", 2))})),
               u"nul byte found in provided data");
@@ -182,7 +182,7 @@ TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
         {u"run.bat\\", false}, {u"", false},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(has_batch_extension(path), expected) << to_utf8(path);
+        EXPECT_EQ(has_batch_extension(path), expected) << testing::PrintToString(path);
     }
 }
 
@@ -200,7 +200,7 @@ TEST(ProgramForm, SeparatorsDecideBetweenPathAndBareName) {
         {u"sub/tool", ProgramForm::path},
     };
     for (const auto& [program, expected] : cases) {
-        EXPECT_EQ(program_form(program), expected) << to_utf8(program);
+        EXPECT_EQ(program_form(program), expected) << testing::PrintToString(program);
     }
 }
 
@@ -224,7 +224,7 @@ TEST(SplitSearchPath, SemicolonsOutsideQuotesSeparateAndEmptyEntriesAreSkipped) 
         {u"C:\\x\\;", {u"C:\\x\\"}},
     };
     for (const auto& [value, expected] : cases) {
-        EXPECT_EQ(split_search_path(value), expected) << to_utf8(value);
+        EXPECT_EQ(split_search_path(value), expected) << testing::PrintToString(value);
     }
 }
 
@@ -239,7 +239,8 @@ TEST(JoinSearchDirectory, BackslashGoesBetweenUnlessAlreadyThere) {
         {u"\\\\?\\C:\\", u"\\\\?\\C:\\n.exe"},
     };
     for (const auto& [directory, expected] : cases) {
-        EXPECT_EQ(join_search_directory(directory, u"n.exe"), std::u16string(expected)) << to_utf8(directory);
+        EXPECT_EQ(join_search_directory(directory, u"n.exe"), std::u16string(expected))
+            << testing::PrintToString(directory);
     }
 }
 
@@ -263,7 +264,7 @@ TEST(OsErrorPieces, SystemMessageLosesOnlyTrailingLayoutCharacters) {
         {u" \r\n", u""},
     };
     for (const TextCase& c : cases) {
-        EXPECT_EQ(system_message(c.input, 5), c.expected) << to_utf8(c.input);
+        EXPECT_EQ(system_message(c.input, 5), c.expected) << testing::PrintToString(c.input);
     }
 }
 
@@ -305,7 +306,7 @@ TEST(BuildCommandLine, GeneratedArgumentListsSplitBackIdentically) {
             expected.push_back(arguments.back().text);
         }
         const std::u16string command_line = command_line_of(build_command_line(program, arguments));
-        ASSERT_EQ(split_command_line(command_line, u"unused"), expected) << to_utf8(command_line);
+        ASSERT_EQ(split_command_line(command_line, u"unused"), expected) << testing::PrintToString(command_line);
     }
     std::printf("round-tripped %d generated argument lists\n", lists);
 }

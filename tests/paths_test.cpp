@@ -68,7 +68,7 @@ TEST(Paths, RelativeAndLongPathsAreMadeAbsolute) {
     ASSERT_EQ(drive_247.size(), 247u);
     for (const PathCase& c : cases) {
         EXPECT_EQ(needs_absolute_path(c.path), c.needs_absolute)
-            << "length " << c.path.size() << ": " << to_utf8(c.path);
+            << "length " << c.path.size() << ": " << testing::PrintToString(c.path);
     }
 }
 
@@ -93,7 +93,7 @@ TEST(Paths, VerbatimPrefixFollowsTheFormOfTheAbsolutePath) {
         {u"x", u"x"},
     };
     for (const PrefixCase& c : cases) {
-        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << to_utf8(c.absolute);
+        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << testing::PrintToString(c.absolute);
     }
 }
 
@@ -120,7 +120,8 @@ TEST(Paths, ProgramPathShortAbsoluteAndVerbatimPathsStayAndOthersBecomeAbsolute)
         {u"rel" + std::u16string(257, u'x'), OsPathRule::keep},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(plan_os_path(path).rule, expected) << to_utf8(path) << " (" << path.size() << " units)";
+        EXPECT_EQ(plan_os_path(path).rule, expected)
+            << testing::PrintToString(path) << " (" << path.size() << " units)";
     }
 }
 
@@ -150,7 +151,7 @@ TEST(Paths, FullyQualifiedPathsDoNotDependOnTheCurrentDirectory) {
         {u"", false},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(is_fully_qualified(path), expected) << to_utf8(path);
+        EXPECT_EQ(is_fully_qualified(path), expected) << testing::PrintToString(path);
     }
 }
 
