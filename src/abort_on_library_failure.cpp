@@ -28,7 +28,7 @@ void operator delete(void* memory, std::size_t) noexcept {
 
 // libstdc++'s headers report a failure (a length past max_size(), a bad index) by calling these
 // functions, even with exceptions turned off. Its versions build exception objects, which drag in
-// the copy-on-write string, <stdexcept> and the unwinder: about 37 KB, a third of the executable.
+// the copy-on-write string, <stdexcept> and the unwinder: about 37 KB.
 // The whole set of <bits/functexcept.h> is replaced, so that a new use of one of them cannot pull
 // the library's file (and with it the rest) back in.
 namespace std {
