@@ -2,18 +2,6 @@
 
 #include "platform/win32.h"
 
-#include <cstdlib>
-
-#if defined(__GLIBCXX__)
-// The helper throws no exceptions of its own; should the library ever terminate the process, a
-// plain abort is enough. The runtime's default handler prints a demangled type name and brings a
-// whole demangler along, which is a sixth of the executable.
-namespace __gnu_cxx {
-void __verbose_terminate_handler();
-void __verbose_terminate_handler() { std::abort(); }
-}  // namespace __gnu_cxx
-#endif
-
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The helper usually runs from a download or temp folder that other programs can write to, so
     // a DLL planted beside it would be picked up by the next on-demand load (a message box loads

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/text.h"
-
 namespace vellomar {
 namespace {
 
@@ -28,7 +26,7 @@ TEST(OsErrorPieces, SystemMessageLosesOnlyTrailingLayoutCharacters) {
         {u" \r\n", u""},
     };
     for (const TextCase& c : cases) {
-        EXPECT_EQ(system_message(c.input, 5), c.expected) << to_utf8(c.input);
+        EXPECT_EQ(system_message(c.input, 5), c.expected) << testing::PrintToString(c.input);
     }
 }
 

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/text.h"
-
 namespace vellomar {
 namespace {
 
@@ -51,9 +49,9 @@ TEST(Paths, LongPathsNeedTheLongFormAndProgramsOnlyBelowMaxPath) {
     ASSERT_EQ(drive_247.size(), 247u);
     for (const LongFormCase& c : cases) {
         EXPECT_EQ(needs_long_form(c.path, PathUse::file_system), c.for_file_system)
-            << "length " << c.path.size() << ": " << to_utf8(c.path);
+            << "length " << c.path.size() << ": " << testing::PrintToString(c.path);
         EXPECT_EQ(needs_long_form(c.path, PathUse::program), c.for_program)
-            << "length " << c.path.size() << ": " << to_utf8(c.path);
+            << "length " << c.path.size() << ": " << testing::PrintToString(c.path);
     }
 }
 
@@ -78,7 +76,7 @@ TEST(Paths, VerbatimPrefixFollowsTheFormOfTheAbsolutePath) {
         {u"x", u"x"},
     };
     for (const PrefixCase& c : cases) {
-        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << to_utf8(c.absolute);
+        EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << testing::PrintToString(c.absolute);
     }
 }
 
@@ -90,7 +88,7 @@ TEST(Paths, FullyQualifiedPathsDoNotDependOnTheCurrentDirectory) {
         {u"", false},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(is_fully_qualified(path), expected) << to_utf8(path);
+        EXPECT_EQ(is_fully_qualified(path), expected) << testing::PrintToString(path);
     }
 }
 

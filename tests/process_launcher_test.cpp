@@ -39,7 +39,7 @@ std::optional<ProbeRecord> only_record(const std::u16string& path) {
 // A copy of the probe at `path`, configured by `path.probe` when `config` is not empty.
 void place_probe(const std::u16string& path, const std::string& config = {}) {
     ASSERT_TRUE(CopyFileW(wide(probe_exe()).c_str(), wide(path).c_str(), FALSE))
-        << to_utf8(path) << " error " << GetLastError();
+        << testing::PrintToString(path) << " error " << GetLastError();
     if (!config.empty()) {
         ASSERT_TRUE(probe::write_bytes(wide(path + u".probe"), config));
     }
@@ -88,7 +88,7 @@ Captured run_capturing(const LaunchRequest& request, const ScratchDirectory& scr
 
 std::int32_t exit_code_of(const std::variant<std::int32_t, LaunchError>& outcome) {
     if (const LaunchError* error = std::get_if<LaunchError>(&outcome)) {
-        ADD_FAILURE() << "launch failed: " << to_utf8(launch_error_text(*error));
+        ADD_FAILURE() << "launch failed: " << testing::PrintToString(launch_error_text(*error));
         return -12345;
     }
     return std::get<std::int32_t>(outcome);
@@ -104,11 +104,12 @@ LaunchError error_of(const std::variant<std::int32_t, LaunchError>& outcome) {
 // message before `suffix`, present and without the line end and padding the system appends.
 std::u16string message_before(const std::u16string& text, std::u16string_view suffix) {
     if (text.size() <= suffix.size() || text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0) {
-        ADD_FAILURE() << "no message before \"" << to_utf8(suffix) << "\": " << to_utf8(text);
+        ADD_FAILURE() << "no message before " << testing::PrintToString(suffix) << ": "
+                      << testing::PrintToString(text);
         return {};
     }
     const std::u16string message = text.substr(0, text.size() - suffix.size());
-    EXPECT_EQ(message.find_last_not_of(u" \t\r\n\f"), message.size() - 1) << to_utf8(text);
+    EXPECT_EQ(message.find_last_not_of(u" \t\r\n\f"), message.size() - 1) << testing::PrintToString(text);
     return message;
 }
 
@@ -133,7 +134,7 @@ TEST(LauncherExitCode, RunAndWaitReturnsTheExitCodeWithTheSameBits) {
     };
     for (const auto& [code, expected] : cases) {
         const Captured captured = run_capturing(request_of(probe_exe(), {ordinary(u"--exit"), ordinary(code)}), scratch);
-        EXPECT_EQ(exit_code_of(captured.outcome), expected) << to_utf8(code);
+        EXPECT_EQ(exit_code_of(captured.outcome), expected) << testing::PrintToString(code);
     }
 }
 
@@ -188,7 +189,7 @@ TEST(LauncherCommandLine, GeneratedArgumentsReachTheChildUnchanged) {
         ASSERT_EQ(exit_code_of(captured.outcome), 0);
         ASSERT_TRUE(captured.record.has_value());
         ASSERT_EQ(captured.record->command_line, as_recorded(expected_command_line));
-        ASSERT_EQ(captured.record->argv, expected_argv) << to_utf8(expected_command_line);
+        ASSERT_EQ(captured.record->argv, expected_argv) << testing::PrintToString(expected_command_line);
     }
     std::printf("%d generated argument lists passed through real children\n", lists);
 }
@@ -222,10 +223,11 @@ TEST(LauncherStartAndRelease, ReturnsWhileTheChildStillRuns) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
     const std::u16string done = scratch / u"done.txt";
-    place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nsleep_ms=3000\nwrite_file=" + to_utf8(done) + "\n");
+    place_probe(app, "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\nsleep_ms=3000\nwrite_file=" +
+                         probe::to_utf8(wide(done)) + "\n");
     const std::optional<LaunchError> error =
         start_and_release(request_of(app, {}, u16(scratch.path()), DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP));
-    ASSERT_FALSE(error.has_value()) << to_utf8(launch_error_text(*error));
+    ASSERT_FALSE(error.has_value()) << testing::PrintToString(launch_error_text(*error));
     EXPECT_FALSE(exists(done)) << "start_and_release waited for the child";
 
     ASSERT_TRUE(wait_for_file(done));
@@ -270,7 +272,9 @@ TEST(LauncherCreationFlags, ExtraFlagsReachCreateProcess) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string name = u"suspended_probe.exe";
     const std::u16string ran = scratch / u"ran.txt";
-    place_probe(scratch / name, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
+    place_probe(scratch / name,
+                "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\nwrite_file=" +
+                    probe::to_utf8(wide(ran)) + "\n");
     ASSERT_FALSE(start_and_release(request_of(scratch / name, {}, std::nullopt, CREATE_SUSPENDED)).has_value());
 
     const DWORD child_id = child_process_id(name);
@@ -307,7 +311,7 @@ TEST(LauncherStdHandles, OursAreGivenAndMissingOrStaleOnesStayNull) {
 TEST(LauncherStdHandles, NoneOfOursGivesTheChildNone) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
-    place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\n");
+    place_probe(app, "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\n");
     {
         const StdHandlesSwap swap(nullptr, nullptr, nullptr);
         EXPECT_EQ(exit_code_of(run_and_wait(request_of(app, {}, std::nullopt, DETACHED_PROCESS))), 0);
@@ -341,7 +345,7 @@ TEST(LauncherProgramPath, NulInTheProgramStartsNothing) {
     for (const auto& [program, message] : cases) {
         const LaunchError error = error_of(run_and_wait(request_of(program)));
         EXPECT_EQ(error.kind, LaunchErrorKind::invalid_input);
-        EXPECT_EQ(error.message, message) << to_utf8(program);
+        EXPECT_EQ(error.message, message) << testing::PrintToString(program);
     }
 }
 
@@ -349,7 +353,9 @@ TEST(LauncherFailures, NulInAnArgumentStartsNothing) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
     const std::u16string ran = scratch / u"ran.txt";
-    place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
+    place_probe(app,
+                "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\nwrite_file=" +
+                    probe::to_utf8(wide(ran)) + "\n");
 
     const LaunchError error =
         error_of(run_and_wait(request_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));

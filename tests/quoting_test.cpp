@@ -6,7 +6,6 @@
 #include <random>
 
 #include "core/command_line.h"
-#include "core/text.h"
 
 namespace vellomar {
 namespace {
@@ -19,13 +18,13 @@ struct TextCase {
 std::u16string appended(const ArgumentEntry& argument) {
     std::u16string command_line;
     const std::optional<QuotingError> error = append_argument(command_line, argument);
-    EXPECT_FALSE(error.has_value()) << to_utf8(argument.text);
+    EXPECT_FALSE(error.has_value()) << testing::PrintToString(argument.text);
     return command_line;
 }
 
 std::u16string command_line_of(const std::variant<std::u16string, QuotingError>& built) {
     if (const QuotingError* error = std::get_if<QuotingError>(&built)) {
-        ADD_FAILURE() << "unexpected error: " << to_utf8(error->message);
+        ADD_FAILURE() << "unexpected error: " << testing::PrintToString(error->message);
         return {};
     }
     return std::get<std::u16string>(built);
@@ -60,7 +59,7 @@ TEST(AppendArgument, QuotesOnlyForSpaceTabOrEmptyAndEscapesQuotesAndFinalBacksla
         {u"\u65e5\u672c \xD800", u"\"\u65e5\u672c \xD800\""},
     };
     for (const TextCase& c : cases) {
-        EXPECT_EQ(appended(ordinary(c.input)), c.expected) << to_utf8(c.input);
+        EXPECT_EQ(appended(ordinary(c.input)), c.expected) << testing::PrintToString(c.input);
     }
 }
 
@@ -140,7 +139,7 @@ TEST(BuildScriptCommandLine, ArgumentQuotingFollowsTheSafeCharacterSet) {
     for (const TextCase& c : cases) {
         const auto built = build_script_command_line(u"s.bat", {ordinary(c.input)});
         EXPECT_EQ(command_line_of(built), u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" " + c.expected + u"\"")
-            << to_utf8(c.input);
+            << testing::PrintToString(c.input);
     }
 }
 
@@ -160,7 +159,7 @@ TEST(BuildScriptCommandLine, VerbatimEntriesWithCharactersCmdActsOnAreRefused) {
               u"cmd.exe /e:ON /v:OFF /d /c \"\"s.bat\" /D=C:\\Program Files\\A!(x)\"");
     for (const char16_t* bad : {u"/D=C:\\R&D", u"a|b", u"a<b", u"a>b", u"a^b", u"50%", u"a\"b", u"a\rb", u"a\nb"}) {
         EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(bad)})), u"batch file arguments are invalid")
-            << to_utf8(bad);
+            << testing::PrintToString(bad);
     }
     EXPECT_EQ(error_message(build_script_command_line(u"s.bat", {verbatim(std::u16string(u"&\0", 2))})),
               u"nul byte found in provided data");
@@ -181,7 +180,7 @@ TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
         {u"run.bat\\", false}, {u"", false},
     };
     for (const auto& [path, expected] : cases) {
-        EXPECT_EQ(has_batch_extension(path), expected) << to_utf8(path);
+        EXPECT_EQ(has_batch_extension(path), expected) << testing::PrintToString(path);
     }
 }
 
@@ -213,7 +212,7 @@ TEST(BuildCommandLine, GeneratedArgumentListsSplitBackIdentically) {
             expected.push_back(arguments.back().text);
         }
         const std::u16string command_line = command_line_of(build_command_line(program, arguments));
-        ASSERT_EQ(split_command_line(command_line, u"unused"), expected) << to_utf8(command_line);
+        ASSERT_EQ(split_command_line(command_line, u"unused"), expected) << testing::PrintToString(command_line);
     }
     std::printf("round-tripped %d generated argument lists\n", lists);
 }

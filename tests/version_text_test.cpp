@@ -101,8 +101,8 @@ TEST(SplitVersion, PiecesBetweenNonDigitsGiveMajorAndMinor) {
     };
     for (const SplitCase& c : cases) {
         const VersionNumbers numbers = split_version(c.input);
-        EXPECT_EQ(numbers.major, c.major) << to_utf8(c.input);
-        EXPECT_EQ(numbers.minor, c.minor) << to_utf8(c.input);
+        EXPECT_EQ(numbers.major, c.major) << testing::PrintToString(c.input);
+        EXPECT_EQ(numbers.minor, c.minor) << testing::PrintToString(c.input);
     }
 }
 

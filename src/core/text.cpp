@@ -11,65 +11,22 @@ bool is_surrogate(char32_t value) {
     return value >= 0xD800 && value <= 0xDFFF;
 }
 
-void append_utf8(std::string& out, char32_t code_point) {
+void append_utf8(std::vector<char>& out, char32_t code_point) {
     if (code_point < 0x80) {
-        out += static_cast<char>(code_point);
+        out.push_back(static_cast<char>(code_point));
     } else if (code_point < 0x800) {
-        out += static_cast<char>(0xC0 | (code_point >> 6));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
+        out.push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
     } else if (code_point < 0x10000) {
-        out += static_cast<char>(0xE0 | (code_point >> 12));
-        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
+        out.push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
     } else {
-        out += static_cast<char>(0xF0 | (code_point >> 18));
-        out += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code_point & 0x3F));
+        out.push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
     }
-}
-
-// Bytes in the UTF-8 sequence announced by `lead`; 0 for a byte that cannot start one.
-std::size_t utf8_sequence_length(unsigned char lead) {
-    if (lead < 0x80) {
-        return 1;
-    }
-    if (lead >= 0xC0 && lead < 0xE0) {
-        return 2;
-    }
-    if (lead >= 0xE0 && lead < 0xF0) {
-        return 3;
-    }
-    if (lead >= 0xF0 && lead < 0xF8) {
-        return 4;
-    }
-    return 0;
-}
-
-// One UTF-8 sequence starting at `index`. Stray or truncated sequences, overlong forms,
-// surrogates and values above U+10FFFF decode as U+FFFD covering only the lead byte.
-CodePoint decode_utf8(std::string_view text, std::size_t index) {
-    constexpr char32_t smallest_for_length[] = {0, 0, 0x80, 0x800, 0x10000};
-    const auto lead = static_cast<unsigned char>(text[index]);
-    const std::size_t length = utf8_sequence_length(lead);
-    if (length == 1) {
-        return {lead, 1};
-    }
-    if (length == 0 || index + length > text.size()) {
-        return {replacement_character, 1};
-    }
-    char32_t code_point = lead & (0x7F >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto trail = static_cast<unsigned char>(text[index + i]);
-        if ((trail & 0xC0) != 0x80) {
-            return {replacement_character, 1};
-        }
-        code_point = (code_point << 6) | (trail & 0x3F);
-    }
-    if (code_point < smallest_for_length[length] || code_point > 0x10FFFF || is_surrogate(code_point)) {
-        return {replacement_character, 1};
-    }
-    return {code_point, length};
 }
 
 // The code point at `index` as text is shown and written out: an unpaired surrogate is U+FFFD.
@@ -121,24 +78,13 @@ std::u16string to_display_text(std::u16string_view text) {
     return out;
 }
 
-std::string to_utf8(std::u16string_view text) {
-    std::string out;
+std::vector<char> to_utf8(std::u16string_view text) {
+    std::vector<char> out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const CodePoint code_point = display_code_point_at(text, i);
         append_utf8(out, code_point.value);
         i += code_point.length;
-    }
-    return out;
-}
-
-std::u16string from_utf8(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const CodePoint decoded = decode_utf8(text, i);
-        append_utf16(out, decoded.value);
-        i += decoded.length;
     }
     return out;
 }

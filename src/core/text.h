@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vellomar {
 
@@ -24,11 +25,9 @@ bool is_valid_utf16(std::u16string_view text);
 // Unpaired surrogates replaced by U+FFFD; everything else unchanged.
 std::u16string to_display_text(std::u16string_view text);
 
-// UTF-8 bytes of the display text (unpaired surrogates become U+FFFD).
-std::string to_utf8(std::u16string_view text);
-
-// UTF-16 of UTF-8 text; only for literals and test data, invalid sequences give U+FFFD.
-std::u16string from_utf8(std::string_view text);
+// UTF-8 bytes of the display text (unpaired surrogates become U+FFFD). A byte buffer rather than a
+// std::string, whose code the C++ library would otherwise add to the helper (about 22 KB).
+std::vector<char> to_utf8(std::u16string_view text);
 
 // Only A-Z are changed: case-insensitive names in paths and extensions are ASCII.
 char16_t ascii_lower(char16_t unit);

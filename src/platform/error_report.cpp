@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/messages.h"
 #include "core/text.h"
@@ -17,24 +18,22 @@ namespace {
 
 constexpr NTSTATUS status_pending = 0x00000103;
 
-enum class WriteOutcome { written, dropped };
-
-// A console with a legacy code page would show UTF-8 bytes as mojibake, so it gets UTF-16.
-WriteOutcome write_console(HANDLE console, const std::u16string& text) {
+// A console with a legacy code page would show UTF-8 bytes as mojibake, so it gets UTF-16. A write
+// that fails ends the line: nobody is left to tell.
+void write_console(HANDLE console, const std::u16string& text) {
     size_t done = 0;
     while (done < text.size()) {
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - done, 8192));
         if (!WriteConsoleW(console, as_wcstr(text) + done, chunk, &written, nullptr) || written == 0) {
-            return WriteOutcome::dropped;
+            return;
         }
         done += written;
     }
-    return WriteOutcome::written;
 }
 
 // NtWriteFile rather than WriteFile: it copes with a handle opened for overlapped I/O as well.
-WriteOutcome write_bytes(HANDLE file, const std::string& bytes) {
+void write_bytes(HANDLE file, const std::vector<char>& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         IO_STATUS_BLOCK io_status{};
@@ -48,12 +47,10 @@ WriteOutcome write_bytes(HANDLE file, const std::string& bytes) {
         // Any failure ends the line: an invalid handle is the expected case of a GUI process
         // without streams, and a pipe whose reader left cannot take the rest either.
         if (!NT_SUCCESS(status) || io_status.Information == 0) {
-            (void)RtlNtStatusToDosError(status);
-            return WriteOutcome::dropped;
+            return;
         }
         done += io_status.Information;
     }
-    return WriteOutcome::written;
 }
 
 }  // namespace
@@ -74,10 +71,10 @@ void report_silent_install_failure(const std::optional<std::u16string>& last_mes
     const std::u16string line = silent_install_failure_line(last_message);
     DWORD mode = 0;
     if (GetConsoleMode(standard_error, &mode) && GetConsoleOutputCP() != CP_UTF8) {
-        (void)write_console(standard_error, line);
+        write_console(standard_error, line);
         return;
     }
-    (void)write_bytes(standard_error, to_utf8(line));
+    write_bytes(standard_error, to_utf8(line));
 }
 
 }  // namespace vellomar

@@ -27,7 +27,8 @@ namespace {
 
 // Unpaired surrogates become U+FFFD, as the record format promises.
 std::string to_utf8(const std::wstring& text) {
-    return vellomar::to_utf8(std::u16string(text.begin(), text.end()));
+    const std::vector<char> bytes = vellomar::to_utf8(std::u16string(text.begin(), text.end()));
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::wstring from_utf8(const std::string& text) {
