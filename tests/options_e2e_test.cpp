@@ -10,11 +10,7 @@ const wchar_t* const missing_pid = L"更新助手参数无效（缺少进程号�
 const wchar_t* const invalid_pid = L"更新助手参数无效（进程号）";
 const wchar_t* const missing_installer = L"更新助手参数无效（缺少安装包）";
 
-using probe::helper_path;
-
-probe::RunResult run_helper(const std::wstring& tail) {
-    return probe::run_exact(helper_path(), L"\"" + helper_path() + L"\"" + tail);
-}
+using probe::run_helper;
 
 // The id of an application that has already exited, whose handle the test still holds: the helper
 // goes on without the pause an id it cannot open costs.
@@ -84,8 +80,7 @@ TEST_F(RealHelper, VerbatimPrefixOfTheInstallerIsRemovedBeforeItIsShown) {
 TEST_F(RealHelper, WithoutStandardHandlesBoxesAndExitCodesAreUnchanged) {
     probe::RunOptions options;
     options.give_standard_error = false;
-    const probe::RunResult result =
-        probe::run_exact(helper_path(), L"\"" + helper_path() + L"\" --pid 7", options);
+    const probe::RunResult result = run_helper(L" --pid 7", options);
     expect_one_error_box(result, missing_installer, 2);
 }
 

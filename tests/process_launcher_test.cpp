@@ -36,13 +36,10 @@ std::optional<ProbeRecord> only_record(const std::u16string& path) {
     return records.size() == 1 ? std::optional<ProbeRecord>(std::move(records[0])) : std::nullopt;
 }
 
-// A copy of the probe at `path`, configured by `path.probe` when `config` is not empty.
-void place_probe(const std::u16string& path, const std::string& config = {}) {
-    ASSERT_TRUE(CopyFileW(wide(probe_exe()).c_str(), wide(path).c_str(), FALSE))
+void place_probe(const std::u16string& path, const std::wstring& log = {}, const std::wstring& exit_codes = {},
+                 DWORD sleep_ms = 0, const std::u16string& write_file = {}) {
+    ASSERT_TRUE(probe::place_probe(wide(path), log, exit_codes, sleep_ms, wide(write_file)))
         << to_utf8(path) << " error " << GetLastError();
-    if (!config.empty()) {
-        ASSERT_TRUE(probe::write_bytes(wide(path + u".probe"), config));
-    }
 }
 
 void remove_probe(const std::u16string& path) {
@@ -241,7 +238,7 @@ TEST(LauncherStartAndRelease, ReturnsWhileTheChildStillRuns) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
     const std::u16string done = scratch / u"done.txt";
-    place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nsleep_ms=3000\nwrite_file=" + to_utf8(done) + "\n");
+    place_probe(app, scratch / L"log.txt", L"", 3000, done);
     const std::optional<LaunchError> error =
         start_and_release(request_of(app, {}, u16(scratch.path()), DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP));
     ASSERT_FALSE(error.has_value()) << to_utf8(launch_error_text(*error));
@@ -289,7 +286,7 @@ TEST(LauncherCreationFlags, ExtraFlagsReachCreateProcess) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string name = u"suspended_probe.exe";
     const std::u16string ran = scratch / u"ran.txt";
-    place_probe(scratch / name, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
+    place_probe(scratch / name, scratch / L"log.txt", L"", 0, ran);
     ASSERT_FALSE(start_and_release(request_of(scratch / name, {}, std::nullopt, CREATE_SUSPENDED)).has_value());
 
     const DWORD child_id = child_process_id(name);
@@ -326,7 +323,7 @@ TEST(LauncherStdHandles, OursAreGivenAndMissingOrStaleOnesStayNull) {
 TEST(LauncherStdHandles, NoneOfOursGivesTheChildNone) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
-    place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\n");
+    place_probe(app, scratch / L"log.txt");
     {
         const StdHandlesSwap swap(nullptr, nullptr, nullptr);
         EXPECT_EQ(exit_code_of(run_and_wait(request_of(app, {}, std::nullopt, DETACHED_PROCESS))), 0);
@@ -361,10 +358,10 @@ TEST(LauncherProgramSearch, OwnDirectoryThenSystemThenWindowsThenPath) {
     }
     const ScratchDirectory scratch(L"launch");
     const SearchPlaces places;
-    place_probe(places.own, "exit_codes=11\n");
-    place_probe(places.system, "exit_codes=12\n");
-    place_probe(places.windows, "exit_codes=13\n");
-    place_probe(places.on_path, "exit_codes=14\n");
+    place_probe(places.own, L"", L"11");
+    place_probe(places.system, L"", L"12");
+    place_probe(places.windows, L"", L"13");
+    place_probe(places.on_path, L"", L"14");
     const PathSwap path(u16(places.path_dir.path()) + u";" + environment_variable(u"PATH").value);
     const std::u16string bare = places.name.substr(0, places.name.size() - 4);
 
@@ -387,7 +384,7 @@ TEST(LauncherProgramSearch, OwnDirectoryThenSystemThenWindowsThenPath) {
 TEST(LauncherProgramSearch, CurrentDirectoryOnlyCountsThroughPath) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string bare = u"vlcwd" + u16(std::to_wstring(GetCurrentProcessId()));
-    place_probe(scratch / (bare + u".exe"), "exit_codes=15\n");
+    place_probe(scratch / (bare + u".exe"), L"", L"15");
     const probe::CurrentDirectorySwap in_scratch(scratch.path());
     ASSERT_TRUE(in_scratch.changed());
 
@@ -401,10 +398,10 @@ TEST(LauncherProgramSearch, NameWithADotIsSearchedWithoutExe) {
     const ScratchDirectory path_dir(L"launch");
     const PathSwap path(u16(path_dir.path()));
     const std::u16string name = u"vltool" + u16(std::to_wstring(GetCurrentProcessId())) + u".old";
-    place_probe(path_dir / (name + u".exe"), "exit_codes=21\n");
+    place_probe(path_dir / (name + u".exe"), L"", L"21");
     EXPECT_EQ(error_of(run_and_wait(request_of(name))).message, u"program not found");
 
-    place_probe(path_dir / name, "exit_codes=22\n");
+    place_probe(path_dir / name, L"", L"22");
     EXPECT_EQ(exit_code_of(run_capturing(request_of(name), scratch).outcome), 22);
 }
 
@@ -430,9 +427,9 @@ TEST(LauncherProgramSearch, DirectoryNamedLikeTheProgramIsMatchedAndFailsToStart
 TEST(LauncherProgramPath, PathStartsExactlyThatFile) {
     const ScratchDirectory scratch(L"launch");
     ASSERT_TRUE(CreateDirectoryW((scratch / L"sub").c_str(), nullptr));
-    place_probe(scratch / u"sub\\tool.exe", "exit_codes=31\n");
-    place_probe(scratch / u"sub\\tool", "exit_codes=32\n");
-    place_probe(scratch / u"sub\\only.exe", "exit_codes=33\n");
+    place_probe(scratch / u"sub\\tool.exe", L"", L"31");
+    place_probe(scratch / u"sub\\tool", L"", L"32");
+    place_probe(scratch / u"sub\\only.exe", L"", L"33");
     const probe::CurrentDirectorySwap in_scratch(scratch.path());
     ASSERT_TRUE(in_scratch.changed());
 
@@ -479,7 +476,7 @@ TEST(LauncherFailures, NulInAnArgumentStartsNothing) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
     const std::u16string ran = scratch / u"ran.txt";
-    place_probe(app, "log=" + to_utf8(scratch / u"log.txt") + "\nwrite_file=" + to_utf8(ran) + "\n");
+    place_probe(app, scratch / L"log.txt", L"", 0, ran);
 
     const LaunchError error =
         error_of(run_and_wait(request_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));

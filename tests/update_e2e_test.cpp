@@ -13,11 +13,10 @@
 namespace {
 
 using probe::ProbeRecord;
+using probe::in_quotes;
 using probe::read_dword;
 using probe::read_probe_log;
 using probe::read_string;
-
-std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 // A detached or shell-started process logs after the helper has ended.
 std::vector<ProbeRecord> wait_for_runs(const std::wstring& log, size_t count) {
@@ -46,9 +45,7 @@ protected:
     }
 
     void make_probe(const std::wstring& path, const std::wstring& log, const std::wstring& exit_codes, DWORD sleep_ms) {
-        ASSERT_TRUE(CopyFileW((probe::own_directory() + L"child_probe.exe").c_str(), path.c_str(), FALSE));
-        ASSERT_TRUE(probe::write_utf8(path + L".probe", L"log=" + log + L"\nexit_codes=" + exit_codes +
-                                                            L"\nsleep_ms=" + std::to_wstring(sleep_ms) + L"\n"));
+        ASSERT_TRUE(probe::place_probe(path, log, exit_codes, sleep_ms));
     }
 
     void make_installer(const std::wstring& exit_codes) { make_probe(installer_, installer_log_, exit_codes, 0); }
@@ -56,23 +53,23 @@ protected:
     probe::RunResult run_helper(const std::wstring& tail) {
         probe::RunOptions options;
         options.current_directory = work_dir_;
-        return probe::run_exact(probe::helper_path(), quoted(probe::helper_path()) + tail, options);
+        return probe::run_helper(tail, options);
     }
 
     // The application has exited already, so the helper goes on without waiting.
     std::wstring installer_tail(const std::wstring& rest) const {
-        return L" --pid " + std::to_wstring(application_.id) + L" --installer " + quoted(installer_) + rest;
+        return L" --pid " + std::to_wstring(application_.id) + L" --installer " + in_quotes(installer_) + rest;
     }
 
     std::wstring standard_tail(const std::wstring& version = L"2.3.0") const {
-        return installer_tail(L" --launch " + quoted(app_) + L" --version " + version);
+        return installer_tail(L" --launch " + in_quotes(app_) + L" --version " + version);
     }
 
     // The installer ran once, silently, for `directory`.
     void expect_one_silent_run(const std::wstring& directory) {
         const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
         ASSERT_EQ(installs.size(), 1u);
-        EXPECT_EQ(installs[0].command_line, quoted(installer_) + L" /S /UPDATE /D=" + directory);
+        EXPECT_EQ(installs[0].command_line, in_quotes(installer_) + L" /S /UPDATE /D=" + directory);
     }
 
     void expect_clean_success(const probe::RunResult& result) {
@@ -93,13 +90,13 @@ protected:
 // The one run with an id that cannot be opened: the helper pauses 2 s for it.
 TEST_F(Update, HappyPathInstallsStampsAndRelaunches) {
     ASSERT_TRUE(create_entry(user_entry_));
-    const probe::RunResult result = run_helper(L" --pid 0 --installer " + quoted(installer_) + L" --launch " +
-                                               quoted(app_) + L" --version 2.3.0");
+    const probe::RunResult result = run_helper(L" --pid 0 --installer " + in_quotes(installer_) + L" --launch " +
+                                               in_quotes(app_) + L" --version 2.3.0");
     expect_clean_success(result);
 
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
-    EXPECT_EQ(installs[0].command_line, quoted(installer_) + L" /S /UPDATE /D=" + app_dir_);
+    EXPECT_EQ(installs[0].command_line, in_quotes(installer_) + L" /S /UPDATE /D=" + app_dir_);
     EXPECT_EQ(installs[0].directory, work_dir_);
     EXPECT_FALSE(probe::file_exists(installer_));
 
@@ -111,7 +108,7 @@ TEST_F(Update, HappyPathInstallsStampsAndRelaunches) {
 
     const std::vector<ProbeRecord> launches = wait_for_runs(app_log_, 1);
     ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].command_line, quoted(app_));
+    EXPECT_EQ(launches[0].command_line, in_quotes(app_));
     EXPECT_EQ(launches[0].directory, app_dir_);
     // 2 s for the id, then 800 ms of settling.
     EXPECT_GE(result.elapsed_ms, 2700u);
@@ -145,7 +142,7 @@ TEST_F(Update, ThreeFailuresReportAndOpenTheInstallerInteractively) {
     const std::vector<ProbeRecord> runs = wait_for_runs(installer_log_, 4);
     ASSERT_EQ(runs.size(), 4u);
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(runs[i].command_line, quoted(installer_) + L" /S /UPDATE /D=" + app_dir_);
+        EXPECT_EQ(runs[i].command_line, in_quotes(installer_) + L" /S /UPDATE /D=" + app_dir_);
     }
     EXPECT_GE(runs[1].time_ms - runs[0].time_ms, 950u);
     EXPECT_GE(runs[2].time_ms - runs[1].time_ms, 950u);
@@ -166,17 +163,17 @@ TEST_F(Update, RelativeNamesAreFilesInTheCurrentDirectory) {
     make_probe(package + L".exe", decoy_log, L"0", 0);
     make_probe(app, app_log_, L"0", 0);
     expect_clean_success(run_helper(L" --pid " + std::to_wstring(application_.id) +
-                                    L" --installer pkg --launch app.exe --install-dir " + quoted(app_dir_)));
+                                    L" --installer pkg --launch app.exe --install-dir " + in_quotes(app_dir_)));
 
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
-    EXPECT_EQ(installs[0].command_line, quoted(package) + L" /S /UPDATE /D=" + app_dir_);
+    EXPECT_EQ(installs[0].command_line, in_quotes(package) + L" /S /UPDATE /D=" + app_dir_);
     EXPECT_TRUE(read_probe_log(decoy_log).empty());
     EXPECT_FALSE(probe::file_exists(package));
     EXPECT_TRUE(probe::file_exists(package + L".exe"));
     const std::vector<ProbeRecord> launches = wait_for_runs(app_log_, 1);
     ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].command_line, quoted(app));
+    EXPECT_EQ(launches[0].command_line, in_quotes(app));
     EXPECT_EQ(launches[0].directory, work_dir_);
 }
 
@@ -185,7 +182,7 @@ TEST_F(Update, BatchInstallerIsNotRunWithADirectoryCmdWouldSplit) {
     const std::wstring script = package_dir_ + L"\\setup.cmd", marker = base_ / L"marker.txt";
     ASSERT_TRUE(probe::write_utf8(script, L"@exit /b 0\r\n"));
     const probe::RunResult result = run_helper(L" --pid " + std::to_wstring(application_.id) + L" --installer " +
-                                               quoted(script) + L" --install-dir \"" + (base_ / L"R&echo x>") +
+                                               in_quotes(script) + L" --install-dir \"" + (base_ / L"R&echo x>") +
                                                marker + L"\"");
     EXPECT_EQ(result.exit_code, 0u);
     EXPECT_TRUE(result.boxes.empty());
@@ -250,7 +247,7 @@ TEST_F(Update, PackageThatIsADirectoryIsReported) {
     const std::wstring directory = package_dir_ + L"\\folder.exe";
     CreateDirectoryW(directory.c_str(), nullptr);
     const probe::RunResult result =
-        run_helper(L" --pid " + std::to_wstring(application_.id) + L" --installer " + quoted(directory) +
+        run_helper(L" --pid " + std::to_wstring(application_.id) + L" --installer " + in_quotes(directory) +
                    L" --install-dir C:\\x");
     EXPECT_EQ(result.exit_code, 1u);
     ASSERT_EQ(result.boxes.size(), 1u);
@@ -271,11 +268,11 @@ TEST_F(Update, MissingApplicationAfterInstallIsReportedAfterTheStamp) {
 TEST_F(Update, RunningApplicationIsWaitedFor) {
     const std::wstring running = app_dir_ + L"\\running.exe";
     make_probe(running, base_ / L"running.log", L"0", 3000);
-    const probe::StartedProcess application = probe::start_process(running, quoted(running));
+    const probe::StartedProcess application = probe::start_process(running, in_quotes(running));
     ASSERT_TRUE(application.process.valid());
     const std::uint64_t started = probe::epoch_ms();
     const probe::RunResult result = run_helper(L" --pid " + std::to_wstring(application.id) + L" --installer " +
-                                               quoted(installer_) + L" --launch " + quoted(running));
+                                               in_quotes(installer_) + L" --launch " + in_quotes(running));
     EXPECT_EQ(result.exit_code, 0u);
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
@@ -349,7 +346,7 @@ TEST_F(Update, ProcessCreatedAfterTheHelperIsNotWaitedFor) {
     const std::wstring placeholder = L"0000000000";
     const probe::StartedProcess helper = probe::start_process(
         probe::helper_path(),
-        quoted(probe::helper_path()) + L" --pid " + placeholder + L" --installer " + quoted(installer_) +
+        in_quotes(probe::helper_path()) + L" --pid " + placeholder + L" --installer " + in_quotes(installer_) +
             L" --install-dir C:\\x",
         CREATE_SUSPENDED, work_dir_);
     ASSERT_TRUE(helper.process.valid());
@@ -357,16 +354,16 @@ TEST_F(Update, ProcessCreatedAfterTheHelperIsNotWaitedFor) {
 
     const std::wstring unrelated = app_dir_ + L"\\unrelated.exe";
     make_probe(unrelated, base_ / L"unrelated.log", L"0", 30000);
-    const probe::StartedProcess other = probe::start_process(unrelated, quoted(unrelated));
+    const probe::StartedProcess other = probe::start_process(unrelated, in_quotes(unrelated));
     ASSERT_TRUE(other.process.valid());
     wchar_t digits[16];
     swprintf(digits, 16, L"%010lu", static_cast<unsigned long>(other.id));
     const bool patched = patch_command_line(helper.process.get(), placeholder, digits);
     if (!patched) TerminateProcess(helper.process.get(), 1);
     ResumeThread(helper.thread.get());
-    const std::uint64_t start = probe::now_ms();
+    const std::uint64_t start = probe::epoch_ms();
     const DWORD waited = WaitForSingleObject(helper.process.get(), 25000);
-    const std::uint64_t elapsed = probe::now_ms() - start;
+    const std::uint64_t elapsed = probe::epoch_ms() - start;
     DWORD exit_code = 0;
     GetExitCodeProcess(helper.process.get(), &exit_code);
     TerminateProcess(other.process.get(), 0);

@@ -1,8 +1,9 @@
 #include "files.h"
 
+#include <atomic>
+
+#include "basics.h"
 #include "platform/handles.h"
-#include "platform/win32.h"
-#include "probe_support.h"
 
 namespace probe {
 
@@ -18,6 +19,18 @@ std::wstring verbatim(const std::wstring& absolute) {
 }  // namespace
 
 bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring make_temp_directory(std::wstring_view tag) {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, base);
+    static std::atomic<unsigned> counter{0};
+    for (;;) {
+        std::wstring path = std::wstring(base) + L"vellomar-" + std::wstring(tag) + L"-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+        if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    }
+}
 
 std::string read_bytes(const std::wstring& path) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;

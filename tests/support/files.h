@@ -8,6 +8,9 @@ namespace probe {
 
 bool file_exists(const std::wstring& path);
 
+// A fresh, empty directory under the Windows temp folder.
+std::wstring make_temp_directory(std::wstring_view tag);
+
 // The whole file; empty when it cannot be opened. Children may still be appending to it.
 std::string read_bytes(const std::wstring& path);
 
