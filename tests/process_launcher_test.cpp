@@ -222,11 +222,9 @@ struct DirectoryCase {
 // No directory inherits ours; the verbatim drive form is passed in its plain form.
 TEST(LauncherWorkingDirectory, GivenDirectoryReachesTheChild) {
     const ScratchDirectory scratch(L"launch");
-    std::wstring ours(GetCurrentDirectoryW(0, nullptr), L'\0');
-    ours.resize(GetCurrentDirectoryW(static_cast<DWORD>(ours.size()), ours.data()));
     const DirectoryCase cases[] = {
         {u16(scratch.path()), scratch.path()},
-        {std::nullopt, ours},
+        {std::nullopt, probe::current_directory()},
         {u"\\\\?\\" + u16(scratch.path()), scratch.path()},
         {scratch / u"no such dir", os_error(ERROR_DIRECTORY)},
         {std::u16string(u"C:\\\0x", 5), fixed_error(LaunchErrorKind::invalid_input, nul_in_data_message)},

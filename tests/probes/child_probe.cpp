@@ -30,25 +30,6 @@ std::string to_utf8(const std::wstring& text) {
     return vellomar::to_utf8(std::u16string(text.begin(), text.end()));
 }
 
-std::wstring own_path() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::wstring current_directory() {
-    const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    std::wstring buffer(size, L'\0');
-    buffer.resize(GetCurrentDirectoryW(size, buffer.data()));
-    return buffer;
-}
-
 void write_bytes(HANDLE target, const std::string& bytes) {
     DWORD written = 0;
     WriteFile(target, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
@@ -119,7 +100,7 @@ char std_flag(DWORD which) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const Config config = read_config(own_path() + L".probe");
+    const Config config = read_config(probe::own_path() + L".probe");
 
     unsigned run = 1;
     if (!config.log.empty()) {
@@ -133,7 +114,7 @@ int wmain(int argc, wchar_t** argv) {
         joined_argv += argv[i];
     }
     const std::string record = "run " + std::to_string(run) + "\t" + std::to_string(probe::epoch_ms()) + "\t" +
-                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(current_directory()) + "\tstd=" +
+                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(probe::current_directory()) + "\tstd=" +
                                std_flag(STD_INPUT_HANDLE) + std_flag(STD_OUTPUT_HANDLE) + std_flag(STD_ERROR_HANDLE) +
                                "\t" + to_utf8(joined_argv) + "\n";
     if (config.log.empty()) {

@@ -46,11 +46,22 @@ bool poll_until(const std::function<bool()>& done, std::uint32_t limit_ms) {
     }
 }
 
-std::wstring own_directory() {
+std::wstring own_path() {
     std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path;
+}
+
+std::wstring own_directory() {
+    const std::wstring path = own_path();
     return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+// GetCurrentDirectoryW counts the NUL when the buffer is too small, and not when it fits.
+std::wstring current_directory() {
+    std::wstring directory(GetCurrentDirectoryW(0, nullptr), L'\0');
+    directory.resize(GetCurrentDirectoryW(static_cast<DWORD>(directory.size()), directory.data()));
+    return directory;
 }
 
 bool running_under_wine() {

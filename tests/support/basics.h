@@ -29,8 +29,11 @@ std::uint64_t epoch_ms(const FILETIME& time);
 // Asks `done` every 20 ms until it holds or `limit_ms` have passed; its last answer.
 bool poll_until(const std::function<bool()>& done, std::uint32_t limit_ms);
 
-// Directory holding the running executable, with a trailing backslash.
+// The running executable, and its directory with a trailing backslash.
+std::wstring own_path();
 std::wstring own_directory();
+
+std::wstring current_directory();
 
 bool running_under_wine();
 
