@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +16,7 @@
 #include "files.h"
 #include "platform/handles.h"
 #include "probe_support.h"
+#include "processes.h"
 
 #include <psapi.h>
 
@@ -38,25 +38,11 @@ struct Bench {
 
 // --- clocks -------------------------------------------------------------------------------------
 
-double clock_ms() {
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER counter{};
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
+// The support's one clock, as the doubles the statistics take.
+double clock_ms() { return static_cast<double>(probe::epoch_ms()); }
 
 double filetime_ticks(FILETIME time) {
     return static_cast<double>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
-}
-
-// The clock child_probe stamps its records with: milliseconds since the Unix epoch.
-double filetime_epoch_ms(FILETIME time) { return filetime_ticks(time) / 10000.0 - 11644473600000.0; }
-
-double epoch_ms() {
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    return filetime_epoch_ms(now);
 }
 
 // --- statistics ---------------------------------------------------------------------------------
@@ -85,16 +71,13 @@ std::vector<double> minus(std::vector<double> values, double offset) {
 
 // --- files ----------------------------------------------------------------------------------------
 
-std::wstring quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+using probe::in_quotes;
 
 // The epoch-millisecond stamp of every record in a child_probe log.
 std::vector<double> log_times(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
     std::vector<double> times;
-    for (std::string line; std::getline(in, line);) {
-        const size_t first = line.find('\t');
-        if (first == std::string::npos) continue;
-        times.push_back(std::stod(line.substr(first + 1, line.find('\t', first + 1) - first - 1)));
+    for (const probe::ProbeRecord& record : probe::read_probe_log(path)) {
+        times.push_back(static_cast<double>(record.time_ms));
     }
     return times;
 }
@@ -108,15 +91,6 @@ std::vector<double> wait_for_log(const std::wstring& path, size_t count, double 
         times = log_times(path);
     }
     return times;
-}
-
-// A copy of child_probe with its configuration: the installer or the application of one run.
-bool make_probe(const Bench& bench, const std::wstring& path, const std::wstring& log, const std::wstring& exit_codes,
-                DWORD sleep_ms) {
-    if (!CopyFileW((bench.bin + L"child_probe.exe").c_str(), path.c_str(), FALSE)) return false;
-    (void)probe::write_utf8(path + L".probe", L"log=" + log + L"\nexit_codes=" + exit_codes + L"\nsleep_ms=" +
-                                     std::to_wstring(sleep_ms) + L"\n");
-    return true;
 }
 
 struct RunDir {
@@ -139,8 +113,8 @@ std::optional<RunDir> make_run_dir(const Bench& bench, const std::wstring& tag, 
     run.installer_log = run.dir + L"\\installer.log";
     run.app = app_dir + L"\\app.exe";
     run.app_log = run.dir + L"\\app.log";
-    if (!make_probe(bench, run.installer, run.installer_log, installer_codes, 0) ||
-        !make_probe(bench, run.app, run.app_log, L"0", app_sleep_ms)) {
+    if (!probe::place_probe(run.installer, run.installer_log, installer_codes) ||
+        !probe::place_probe(run.app, run.app_log, L"0", app_sleep_ms)) {
         return std::nullopt;
     }
     return run;
@@ -153,7 +127,6 @@ struct Child {
     UniqueHandle thread;
     DWORD pid = 0;
     double start_clock = 0;
-    double start_epoch = 0;
     double create_ms = 0;  // how long CreateProcessW itself took
 };
 
@@ -168,10 +141,9 @@ std::optional<Child> start(const std::wstring& program, const std::wstring& tail
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = startup.hStdOutput = startup.hStdError = null_device.get();
-    std::wstring command_line = quoted(program) + tail;
+    std::wstring command_line = in_quotes(program) + tail;
     PROCESS_INFORMATION information{};
     Child child;
-    child.start_epoch = epoch_ms();
     child.start_clock = clock_ms();
     if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE, flags, nullptr,
                         directory.empty() ? nullptr : directory.c_str(), &startup, &information)) {
@@ -220,7 +192,7 @@ Exit wait_exit(const Child& child, DWORD sample_every_ms = 0) {
         if (clock_ms() > deadline) break;
     }
     exit.elapsed_ms = clock_ms() - child.start_clock;
-    exit.end_epoch = epoch_ms();
+    exit.end_epoch = clock_ms();
     if (!exit.ended) {
         std::fprintf(stderr, "process %lu did not end within %lu ms; killed\n", child.pid, run_limit_ms);
         TerminateProcess(child.process.get(), 0xDEAD);
@@ -235,7 +207,7 @@ Exit wait_exit(const Child& child, DWORD sample_every_ms = 0) {
 double exit_epoch(const Child& child) {
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetProcessTimes(child.process.get(), &created, &exited, &kernel, &user)) return 0;
-    return filetime_epoch_ms(exited);
+    return static_cast<double>(probe::epoch_ms(exited));
 }
 
 // Kernel plus user time of the helper's one thread. GetProcessTimes would be the call, but Wine 8
@@ -331,7 +303,7 @@ bool wait_for_lock(const std::wstring& path) {
 
 std::optional<Child> start_lock(const Bench& bench, const RunDir& run, DWORD hold_ms) {
     std::optional<Child> lock =
-        start(bench.bin + L"lock_probe.exe", L" " + quoted(run.app) + L" " + std::to_wstring(hold_ms), L"");
+        start(bench.bin + L"lock_probe.exe", L" " + in_quotes(run.app) + L" " + std::to_wstring(hold_ms), L"");
     if (lock && !wait_for_lock(run.app)) {
         std::fprintf(stderr, "lock_probe did not take the executable\n");
         TerminateProcess(lock->process.get(), 1);
@@ -341,8 +313,8 @@ std::optional<Child> start_lock(const Bench& bench, const RunDir& run, DWORD hol
 }
 
 std::wstring helper_tail(DWORD pid, const RunDir& run) {
-    return L" --pid " + std::to_wstring(pid) + L" --installer " + quoted(run.installer) + L" --launch " +
-           quoted(run.app) + L" --version 2.3.0";
+    return L" --pid " + std::to_wstring(pid) + L" --installer " + in_quotes(run.installer) + L" --launch " +
+           in_quotes(run.app) + L" --version 2.3.0";
 }
 
 std::optional<Child> start_helper(const Bench& bench, const std::wstring& tail, const std::wstring& directory) {
@@ -399,7 +371,7 @@ DirectRuns installer_direct(const Bench& bench, const std::wstring& exit_codes) 
             continue;
         }
         direct.run_ms.push_back(exit.elapsed_ms);
-        direct.start_ms.push_back(records.front() - child->start_epoch);
+        direct.start_ms.push_back(records.front() - child->start_clock);
         direct.rest_ms.push_back(exit.end_epoch - records.front());
         direct.create_ms.push_back(child->create_ms);
     }
@@ -440,7 +412,7 @@ PathRuns helper_path(const Bench& bench, const wchar_t* tag, const std::wstring&
             continue;
         }
         runs.total_ms.push_back(exit.elapsed_ms);
-        runs.to_first_installer_ms.push_back(installs.front() - helper->start_epoch);
+        runs.to_first_installer_ms.push_back(installs.front() - helper->start_clock);
         runs.after_last_installer_ms.push_back(exit.end_epoch - installs[silent_runs - 1]);
         if (!launches.empty()) runs.installer_to_app_ms.push_back(launches.front() - installs.front());
         if (exit.peak_alive) runs.peak_bytes.push_back(static_cast<double>(*exit.peak_alive));
@@ -511,13 +483,13 @@ std::vector<double> reaction_to_exit(const Bench& bench) {
         std::optional<Child> app = start(run->app, L"", L"");
         if (!app || wait_for_log(run->app_log, 1).size() != 1) continue;
         // The relaunched copy need not linger.
-        (void)probe::write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
+        (void)probe::place_probe(run->app, run->app_log, L"0");
         std::optional<Child> helper = start_helper(bench, helper_tail(app->pid, *run), run->dir);
         if (!helper) continue;
         const Exit exit = wait_exit(*helper);
         const double app_end = exit_epoch(*app);
         const std::vector<double> installs = log_times(run->installer_log);
-        if (!exit.ended || exit.code != 0 || installs.size() != 1 || app_end < helper->start_epoch) {
+        if (!exit.ended || exit.code != 0 || installs.size() != 1 || app_end < helper->start_clock) {
             complain("reaction to exit", i);
             continue;
         }
@@ -544,7 +516,7 @@ std::vector<double> reaction_to_unlock(const Bench& bench) {
         const double unlocked = exit_epoch(*lock);
         const std::vector<double> installs = log_times(run->installer_log);
         if (!exit.ended || exit.code != 0 || pid == 0 || installs.size() != 1 ||
-            unlocked < helper->start_epoch + dead_pid_pause_ms) {
+            unlocked < helper->start_clock + dead_pid_pause_ms) {
             complain("reaction to unlock", i);
             continue;
         }
@@ -596,7 +568,7 @@ CpuRuns cpu_waiting_for_process(const Bench& bench) {
         if (!run) continue;
         std::optional<Child> app = start(run->app, L"", L"");
         if (!app || wait_for_log(run->app_log, 1).size() != 1) continue;
-        (void)probe::write_utf8(run->app + L".probe", L"log=" + run->app_log + L"\nexit_codes=0\n");
+        (void)probe::place_probe(run->app, run->app_log, L"0");
         std::optional<Child> helper = start_helper(bench, helper_tail(app->pid, *run), run->dir);
         if (!helper) continue;
         sample_cpu(*helper, marker_of(*run), 1000, runs, i);

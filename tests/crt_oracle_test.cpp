@@ -59,59 +59,6 @@ std::u16string random_command_line(std::mt19937& engine) {
     return line;
 }
 
-void append_u32(std::string& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out += static_cast<char>((value >> shift) & 0xFF);
-    }
-}
-
-std::string encode_lines(const std::vector<std::u16string>& lines) {
-    std::string bytes;
-    for (const std::u16string& line : lines) {
-        append_u32(bytes, static_cast<std::uint32_t>(line.size()));
-        for (const char16_t unit : line) {
-            bytes += static_cast<char>(unit & 0xFF);
-            bytes += static_cast<char>(unit >> 8);
-        }
-    }
-    return bytes;
-}
-
-std::optional<std::uint32_t> read_u32(const std::string& bytes, std::size_t& at) {
-    if (bytes.size() - at < 4) {
-        return std::nullopt;
-    }
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i) {
-        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    }
-    at += 4;
-    return value;
-}
-
-// Reads the probe's records back; a truncated record ends the list.
-std::vector<Arguments> decode_records(const std::string& bytes) {
-    std::size_t at = 0;
-    std::vector<Arguments> records;
-    while (const std::optional<std::uint32_t> count = read_u32(bytes, at)) {
-        Arguments arguments;
-        for (std::uint32_t i = 0; i < *count; ++i) {
-            const std::optional<std::uint32_t> length = read_u32(bytes, at);
-            if (!length || (bytes.size() - at) / 2 < *length) {
-                return records;
-            }
-            std::u16string argument;
-            for (std::uint32_t j = 0; j < *length; ++j, at += 2) {
-                argument += static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
-                                                  static_cast<unsigned char>(bytes[at + 1]) << 8);
-            }
-            arguments.push_back(std::move(argument));
-        }
-        records.push_back(std::move(arguments));
-    }
-    return records;
-}
-
 // Starts argv_probe with exactly `command_line`; the probe reads its files from the environment,
 // which the child copies at creation.
 UniqueHandle start_probe(const std::u16string& command_line, const std::wstring& input, const std::wstring& output) {
@@ -154,7 +101,7 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
         const UniqueHandle process = start_probe(line, L"", output);
         ASSERT_TRUE(process.valid());
         ASSERT_EQ(exit_code_of(process), DWORD{0});
-        const std::vector<Arguments> records = decode_records(probe::read_bytes(output));
+        const std::vector<Arguments> records = probe::read_lists(probe::read_bytes(output));
         ASSERT_EQ(records.size(), 2u);
         const Arguments expected = split_command_line(line, u"");
         EXPECT_EQ(records[1], expected) << "ucrtbase";
@@ -188,7 +135,9 @@ TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
         const std::vector<std::u16string> share(lines.begin() + p * line_count / probe_count,
                                                 lines.begin() + (p + 1) * line_count / probe_count);
         const std::wstring input = directory / (L"in" + std::to_wstring(p) + L".bin");
-        ASSERT_TRUE(probe::write_bytes(input, encode_lines(share)));
+        std::string bytes;
+        probe::append_list(bytes, share);
+        ASSERT_TRUE(probe::write_bytes(input, bytes));
         probes.push_back(start_probe(padded_command_line, input, directory / (L"out" + std::to_wstring(p) + L".bin")));
         ASSERT_TRUE(probes.back().valid());
     }
@@ -196,7 +145,7 @@ TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
     for (int p = 0; p < probe_count; ++p) {
         ASSERT_EQ(exit_code_of(probes[p]), DWORD{0}) << "probe " << p;
         const std::vector<Arguments> part =
-            decode_records(probe::read_bytes(directory / (L"out" + std::to_wstring(p) + L".bin")));
+            probe::read_lists(probe::read_bytes(directory / (L"out" + std::to_wstring(p) + L".bin")));
         records.insert(records.end(), part.begin(), part.end());
     }
 

@@ -10,11 +10,7 @@ const wchar_t* const missing_pid = L"更新助手参数无效（缺少进程号�
 const wchar_t* const invalid_pid = L"更新助手参数无效（进程号）";
 const wchar_t* const missing_installer = L"更新助手参数无效（缺少安装包）";
 
-using probe::helper_path;
-
-probe::RunResult run_helper(const std::wstring& tail) {
-    return probe::run_exact(helper_path(), L"\"" + helper_path() + L"\"" + tail);
-}
+using probe::run_helper;
 
 // The id of an application that has already exited, whose handle the test still holds: the helper
 // goes on without the pause an id it cannot open costs.
@@ -43,6 +39,7 @@ struct BadOptionsCase {
 
 class BadOptions : public testing::TestWithParam<BadOptionsCase> {};
 
+// One command line per message; the options' unit table has every case.
 TEST_P(BadOptions, ShowExactlyOneBoxAndExitWithTwo) {
     expect_one_error_box(run_helper(GetParam().tail), GetParam().message, 2);
 }
@@ -50,16 +47,8 @@ TEST_P(BadOptions, ShowExactlyOneBoxAndExitWithTwo) {
 INSTANTIATE_TEST_SUITE_P(
     RealHelper, BadOptions,
     testing::Values(BadOptionsCase{"NoOptions", L"", missing_pid},
-                    BadOptionsCase{"NegativePid", L" --pid -1 --installer x", invalid_pid},
-                    BadOptionsCase{"PidAlone", L" --pid 7", missing_installer},
-                    BadOptionsCase{"PidAsLastArgument", L" --installer x.exe --pid", missing_pid},
-                    BadOptionsCase{"UpperCaseOption", L" --PID 5 --installer x", missing_pid},
-                    BadOptionsCase{"PidAboveUint32", L" --pid 4294967296 --installer x", invalid_pid},
-                    BadOptionsCase{"EmptyPid", L" --pid \"\" --installer x", invalid_pid},
-                    BadOptionsCase{"PidWithLeadingSpace", L" --pid \" 5\" --installer x", invalid_pid},
                     BadOptionsCase{"PidWithUnpairedSurrogate", L" --pid 5\xD800 --installer x", invalid_pid},
-                    BadOptionsCase{"HexadecimalPid", L" --pid 0x10 --installer x", invalid_pid},
-                    BadOptionsCase{"PidTakesTheNextOption", L" --pid --installer x", invalid_pid}),
+                    BadOptionsCase{"PidAlone", L" --pid 7", missing_installer}),
     [](const testing::TestParamInfo<BadOptionsCase>& info) { return std::string(info.param.name); });
 
 // Accepted options meet the missing package only after the wait for the application and the 800 ms
@@ -84,8 +73,7 @@ TEST_F(RealHelper, VerbatimPrefixOfTheInstallerIsRemovedBeforeItIsShown) {
 TEST_F(RealHelper, WithoutStandardHandlesBoxesAndExitCodesAreUnchanged) {
     probe::RunOptions options;
     options.give_standard_error = false;
-    const probe::RunResult result =
-        probe::run_exact(helper_path(), L"\"" + helper_path() + L"\" --pid 7", options);
+    const probe::RunResult result = run_helper(L" --pid 7", options);
     expect_one_error_box(result, missing_installer, 2);
 }
 

@@ -14,7 +14,6 @@
 
 #include "core/text.h"
 #include "files.h"
-#include "platform/win32_queries.h"
 #include "probe_support.h"
 #include "processes.h"
 
@@ -36,13 +35,10 @@ std::optional<ProbeRecord> only_record(const std::u16string& path) {
     return records.size() == 1 ? std::optional<ProbeRecord>(std::move(records[0])) : std::nullopt;
 }
 
-// A copy of the probe at `path`, configured by `path.probe` when `config` is not empty.
-void place_probe(const std::u16string& path, const std::string& config = {}) {
-    ASSERT_TRUE(CopyFileW(wide(probe_exe()).c_str(), wide(path).c_str(), FALSE))
+void place_probe(const std::u16string& path, const std::wstring& log = {}, const std::wstring& exit_codes = {},
+                 DWORD sleep_ms = 0, const std::u16string& write_file = {}) {
+    ASSERT_TRUE(probe::place_probe(wide(path), log, exit_codes, sleep_ms, wide(write_file)))
         << testing::PrintToString(path) << " error " << GetLastError();
-    if (!config.empty()) {
-        ASSERT_TRUE(probe::write_bytes(wide(path + u".probe"), config));
-    }
 }
 
 // The test's own standard handles, replaced for one scope and restored afterwards.
@@ -100,12 +96,25 @@ LaunchError error_of(const std::variant<std::int32_t, LaunchError>& outcome) {
     return error != nullptr ? *error : LaunchError{};
 }
 
+using Outcome = std::variant<std::int32_t, LaunchError>;
+
+// The same exit code, or the same error: kind, OS code and fixed message.
+void expect_outcome(const Outcome& actual, const Outcome& expected, const std::u16string& what) {
+    if (const LaunchError* error = std::get_if<LaunchError>(&expected)) {
+        const LaunchError got = error_of(actual);
+        EXPECT_EQ(got.kind, error->kind) << testing::PrintToString(what);
+        EXPECT_EQ(got.os_code, error->os_code) << testing::PrintToString(what);
+        EXPECT_EQ(got.message, error->message) << testing::PrintToString(what);
+    } else {
+        EXPECT_EQ(exit_code_of(actual), std::get<std::int32_t>(expected)) << testing::PrintToString(what);
+    }
+}
+
 // Windows and Wine word the system's messages differently, so only their form is checked: the
 // message before `suffix`, present and without the line end and padding the system appends.
 std::u16string message_before(const std::u16string& text, std::u16string_view suffix) {
     if (text.size() <= suffix.size() || text.compare(text.size() - suffix.size(), suffix.size(), suffix) != 0) {
-        ADD_FAILURE() << "no message before " << testing::PrintToString(suffix) << ": "
-                      << testing::PrintToString(text);
+        ADD_FAILURE() << "no message before \"" << testing::PrintToString(suffix) << "\": " << testing::PrintToString(text);
         return {};
     }
     const std::u16string message = text.substr(0, text.size() - suffix.size());
@@ -138,22 +147,33 @@ TEST(LauncherExitCode, RunAndWaitReturnsTheExitCodeWithTheSameBits) {
     }
 }
 
-TEST(LauncherCommandLine, VerbatimDirectoryArrivesUnquotedAndLast) {
-    const ScratchDirectory scratch(L"launch");
-    const std::u16string program = probe_exe();
-    const Captured captured = run_capturing(
-        request_of(program, {ordinary(u"/S"), ordinary(u"/UPDATE"), {u"/D=C:\\Program Files\\App", true}}), scratch);
-    ASSERT_TRUE(captured.record.has_value());
-    EXPECT_EQ(captured.record->command_line, L"\"" + wide(program) + L"\" /S /UPDATE /D=C:\\Program Files\\App");
-    EXPECT_EQ(captured.record->argv,
-              (std::vector<std::wstring>{wide(program), L"/S", L"/UPDATE", L"/D=C:\\Program", L"Files\\App"}));
-}
+struct CommandLineCase {
+    std::u16string program;
+    std::vector<ArgumentEntry> arguments;
+    std::wstring tail;               // the command line after the quoted program
+    std::vector<std::wstring> argv;  // the child's argv after argv[0], the program
+};
 
-TEST(LauncherCommandLine, NoArgumentsGiveTheQuotedProgramAlone) {
+// A verbatim directory argument arrives unquoted and last; the verbatim form of the program is kept.
+TEST(LauncherCommandLine, ProgramAndArgumentsReachTheChildAsGiven) {
     const ScratchDirectory scratch(L"launch");
-    const Captured captured = run_capturing(request_of(probe_exe()), scratch);
-    ASSERT_TRUE(captured.record.has_value());
-    EXPECT_EQ(captured.record->command_line, L"\"" + wide(probe_exe()) + L"\"");
+    const CommandLineCase cases[] = {
+        {probe_exe(), {}, L"", {}},
+        {probe_exe(),
+         {ordinary(u"/S"), ordinary(u"/UPDATE"), {u"/D=C:\\Program Files\\App", true}},
+         L" /S /UPDATE /D=C:\\Program Files\\App",
+         {L"/S", L"/UPDATE", L"/D=C:\\Program", L"Files\\App"}},
+        {u"\\\\?\\" + probe_exe(), {ordinary(u"--exit"), ordinary(u"0")}, L" --exit 0", {L"--exit", L"0"}},
+    };
+    for (const CommandLineCase& row : cases) {
+        const Captured captured = run_capturing(request_of(row.program, row.arguments), scratch);
+        EXPECT_EQ(exit_code_of(captured.outcome), 0);
+        ASSERT_TRUE(captured.record.has_value()) << testing::PrintToString(row.program);
+        EXPECT_EQ(captured.record->command_line, probe::in_quotes(wide(row.program)) + row.tail);
+        std::vector<std::wstring> argv = {wide(row.program)};
+        argv.insert(argv.end(), row.argv.begin(), row.argv.end());
+        EXPECT_EQ(captured.record->argv, argv);
+    }
 }
 
 std::u16string random_argument(std::mt19937& random) {
@@ -194,28 +214,31 @@ TEST(LauncherCommandLine, GeneratedArgumentsReachTheChildUnchanged) {
     std::printf("%d generated argument lists passed through real children\n", lists);
 }
 
-TEST(LauncherWorkingDirectory, GivenDirectoryReachesTheChildAndAbsentInheritsOurs) {
+struct DirectoryCase {
+    std::optional<std::u16string> directory;
+    std::variant<std::wstring, LaunchError> expected;  // the child's current directory, or the error
+};
+
+// No directory inherits ours; a missing one is an OS error, and a NUL is refused before any start.
+TEST(LauncherWorkingDirectory, GivenDirectoryReachesTheChild) {
     const ScratchDirectory scratch(L"launch");
-    const Captured given = run_capturing(request_of(probe_exe(), {}, u16(scratch.path()), 0), scratch);
-    ASSERT_TRUE(given.record.has_value());
-    EXPECT_EQ(given.record->directory, scratch.path());
-
-    const Captured absent = run_capturing(request_of(probe_exe()), scratch);
-    ASSERT_TRUE(absent.record.has_value());
-    std::wstring ours(GetCurrentDirectoryW(0, nullptr), L'\0');
-    ours.resize(GetCurrentDirectoryW(static_cast<DWORD>(ours.size()), ours.data()));
-    EXPECT_EQ(absent.record->directory, ours);
-}
-
-TEST(LauncherWorkingDirectory, MissingDirectoryIsAnOsErrorAndNulIsRefused) {
-    const ScratchDirectory scratch(L"launch");
-    const LaunchError missing = error_of(run_and_wait(request_of(probe_exe(), {}, scratch / u"no such dir")));
-    EXPECT_EQ(missing.kind, LaunchErrorKind::os);
-    EXPECT_EQ(missing.os_code, static_cast<std::uint32_t>(ERROR_DIRECTORY));
-
-    const LaunchError nul = error_of(run_and_wait(request_of(probe_exe(), {}, std::u16string(u"C:\\\0x", 5))));
-    EXPECT_EQ(nul.kind, LaunchErrorKind::invalid_input);
-    EXPECT_EQ(nul.message, nul_in_data_message);
+    const DirectoryCase cases[] = {
+        {u16(scratch.path()), scratch.path()},
+        {std::nullopt, probe::current_directory()},
+        {scratch / u"no such dir", os_error(ERROR_DIRECTORY)},
+        {std::u16string(u"C:\\\0x", 5), fixed_error(nul_in_data_message)},
+    };
+    for (const DirectoryCase& row : cases) {
+        const std::u16string what = row.directory.value_or(u"(none)");
+        const Captured captured = run_capturing(request_of(probe_exe(), {}, row.directory), scratch);
+        if (const LaunchError* error = std::get_if<LaunchError>(&row.expected)) {
+            expect_outcome(captured.outcome, *error, what);
+        } else {
+            EXPECT_EQ(exit_code_of(captured.outcome), 0) << testing::PrintToString(what);
+            ASSERT_TRUE(captured.record.has_value()) << testing::PrintToString(what);
+            EXPECT_EQ(captured.record->directory, std::get<std::wstring>(row.expected));
+        }
+    }
 }
 
 // The relaunch: detached, in its own process group, in the application's directory, released at once.
@@ -223,8 +246,7 @@ TEST(LauncherStartAndRelease, ReturnsWhileTheChildStillRuns) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
     const std::u16string done = scratch / u"done.txt";
-    place_probe(app, "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\nsleep_ms=3000\nwrite_file=" +
-                         probe::to_utf8(wide(done)) + "\n");
+    place_probe(app, scratch / L"log.txt", L"", 3000, done);
     const std::optional<LaunchError> error =
         start_and_release(request_of(app, {}, u16(scratch.path()), DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP));
     ASSERT_FALSE(error.has_value()) << testing::PrintToString(launch_error_text(*error));
@@ -272,9 +294,7 @@ TEST(LauncherCreationFlags, ExtraFlagsReachCreateProcess) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string name = u"suspended_probe.exe";
     const std::u16string ran = scratch / u"ran.txt";
-    place_probe(scratch / name,
-                "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\nwrite_file=" +
-                    probe::to_utf8(wide(ran)) + "\n");
+    place_probe(scratch / name, scratch / L"log.txt", L"", 0, ran);
     ASSERT_FALSE(start_and_release(request_of(scratch / name, {}, std::nullopt, CREATE_SUSPENDED)).has_value());
 
     const DWORD child_id = child_process_id(name);
@@ -290,62 +310,58 @@ TEST(LauncherCreationFlags, ExtraFlagsReachCreateProcess) {
 }
 
 // A stale value (one a parent handed over but that names no handle) counts as missing: the launch
-// still succeeds and the child gets no handle in that slot.
+// still succeeds and the child gets no handle in that slot. With none of ours, the child gets none.
 TEST(LauncherStdHandles, OursAreGivenAndMissingOrStaleOnesStayNull) {
+    struct StdHandlesCase {
+        HANDLE input;
+        bool output;  // ours is a file
+        HANDLE error;
+        std::uint32_t flags;
+        const char* expected;
+    };
     const HANDLE stale = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x7FFFF0));
-    for (const HANDLE input : {HANDLE{nullptr}, stale}) {
+    const StdHandlesCase cases[] = {
+        {nullptr, true, INVALID_HANDLE_VALUE, 0, "010"},
+        {stale, true, INVALID_HANDLE_VALUE, 0, "010"},
+        {nullptr, false, nullptr, DETACHED_PROCESS, "000"},
+    };
+    for (const StdHandlesCase& row : cases) {
         const ScratchDirectory scratch(L"launch");
-        const std::u16string capture = scratch / u"out.txt";
+        const std::u16string app = scratch / u"app.exe";
+        place_probe(app, scratch / L"log.txt");
+        const UniqueHandle output = open_output_file(scratch / u"out.txt");
+        ASSERT_TRUE(output.valid());
         {
-            const UniqueHandle output = open_output_file(capture);
-            ASSERT_TRUE(output.valid());
-            const StdHandlesSwap swap(input, output.get(), INVALID_HANDLE_VALUE);
-            EXPECT_EQ(exit_code_of(run_and_wait(request_of(probe_exe()))), 0);
+            const StdHandlesSwap swap(row.input, row.output ? output.get() : nullptr, row.error);
+            EXPECT_EQ(exit_code_of(run_and_wait(request_of(app, {}, std::nullopt, row.flags))), 0);
         }
-        const std::optional<ProbeRecord> record = only_record(capture);
+        const std::optional<ProbeRecord> record = only_record(scratch / u"log.txt");
         ASSERT_TRUE(record.has_value());
-        EXPECT_EQ(record->std_flags, "010");
+        EXPECT_EQ(record->std_flags, row.expected);
     }
 }
 
-TEST(LauncherStdHandles, NoneOfOursGivesTheChildNone) {
+// The file a caller checked is the file that runs: no ".exe" is tried beside a path. A path of 250
+// units is given the verbatim prefix before CreateProcessW sees it.
+TEST(LauncherProgramPath, ExactlyTheGivenFileStarts) {
     const ScratchDirectory scratch(L"launch");
-    const std::u16string app = scratch / u"app.exe";
-    place_probe(app, "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\n");
-    {
-        const StdHandlesSwap swap(nullptr, nullptr, nullptr);
-        EXPECT_EQ(exit_code_of(run_and_wait(request_of(app, {}, std::nullopt, DETACHED_PROCESS))), 0);
-    }
-    const std::optional<ProbeRecord> record = only_record(scratch / u"log.txt");
-    ASSERT_TRUE(record.has_value());
-    EXPECT_EQ(record->std_flags, "000");
-}
-
-TEST(LauncherProgramPath, VerbatimAndNearlyLongPathsStart) {
-    const ScratchDirectory scratch(L"launch");
-    const Captured verbatim =
-        run_capturing(request_of(u"\\\\?\\" + probe_exe(), {ordinary(u"--exit"), ordinary(u"8")}), scratch);
-    EXPECT_EQ(exit_code_of(verbatim.outcome), 8);
-    ASSERT_TRUE(verbatim.record.has_value());
-    EXPECT_EQ(verbatim.record->command_line, L"\"\\\\?\\" + wide(probe_exe()) + L"\" --exit 8");
-
-    // 250 units: made absolute and given the verbatim prefix before CreateProcessW sees it.
+    place_probe(scratch / u"tool.exe", L"", L"31");
+    place_probe(scratch / u"tool", L"", L"32");
+    place_probe(scratch / u"only.exe", L"", L"33");
     const std::u16string directory = scratch / std::u16string(100, u'd');
     ASSERT_TRUE(CreateDirectoryW(wide(directory).c_str(), nullptr));
-    const std::u16string program = directory + u"\\" + std::u16string(250 - directory.size() - 5, u'p') + u".exe";
-    ASSERT_EQ(program.size(), 250u);
-    ASSERT_TRUE(CopyFileW(wide(probe_exe()).c_str(), wide(u"\\\\?\\" + program).c_str(), FALSE));
-    EXPECT_EQ(exit_code_of(run_capturing(request_of(program, {ordinary(u"--exit"), ordinary(u"9")}), scratch).outcome), 9);
-}
+    const std::u16string long_program = directory + u"\\" + std::u16string(250 - directory.size() - 5, u'p') + u".exe";
+    ASSERT_EQ(long_program.size(), 250u);
+    ASSERT_TRUE(probe::place_probe(wide(u"\\\\?\\" + long_program), L"", L"34"));
 
-TEST(LauncherProgramPath, NulInTheProgramStartsNothing) {
-    const std::pair<std::u16string, std::u16string_view> cases[] = {
-        {std::u16string(u"C:\\x\\no\0de", 10), nul_in_path_message},
+    const std::pair<std::u16string, Outcome> cases[] = {
+        {scratch / u"tool", 32},
+        {scratch / u"only", os_error(ERROR_FILE_NOT_FOUND)},
+        {long_program, 34},
+        {std::u16string(u"C:\\x\\no\0de", 10), fixed_error(nul_in_path_message)},
     };
-    for (const auto& [program, message] : cases) {
-        const LaunchError error = error_of(run_and_wait(request_of(program)));
-        EXPECT_EQ(error.kind, LaunchErrorKind::invalid_input);
-        EXPECT_EQ(error.message, message) << testing::PrintToString(program);
+    for (const auto& [program, expected] : cases) {
+        expect_outcome(run_capturing(request_of(program), scratch).outcome, expected, program);
     }
 }
 
@@ -353,9 +369,7 @@ TEST(LauncherFailures, NulInAnArgumentStartsNothing) {
     const ScratchDirectory scratch(L"launch");
     const std::u16string app = scratch / u"app.exe";
     const std::u16string ran = scratch / u"ran.txt";
-    place_probe(app,
-                "log=" + probe::to_utf8(wide(scratch / u"log.txt")) + "\nwrite_file=" +
-                    probe::to_utf8(wide(ran)) + "\n");
+    place_probe(app, scratch / L"log.txt", L"", 0, ran);
 
     const LaunchError error =
         error_of(run_and_wait(request_of(app, {ordinary(u"ok"), ordinary(std::u16string(u"a\0b", 3))})));
@@ -371,68 +385,70 @@ const char batch_script[] =
     ">\"%~dp0args.txt\" echo [%~1][%~2][%3][%4]\r\n"
     "exit /b 7\r\n";
 
-// The script's record of its arguments after running it with `arguments`; nothing when it did not
-// exit with its own code.
-std::string run_script(const ScratchDirectory& scratch, std::u16string_view name,
-                       std::vector<ArgumentEntry> arguments) {
-    const std::u16string script = scratch / name;
-    EXPECT_TRUE(probe::write_bytes(wide(script), batch_script));
-    EXPECT_EQ(exit_code_of(run_and_wait(request_of(script, std::move(arguments)))), 7);
-    return probe::read_bytes(scratch / L"args.txt");
-}
+struct BatchCase {
+    const char* name;
+    const char16_t* script;
+    std::vector<std::u16string> arguments;
+    std::variant<std::string, LaunchError> expected;  // what the script recorded, or the error
+    bool wine_cmd_differs;
+};
 
-TEST(LauncherBatchScript, BatScriptRunsThroughCmdAndReceivesItsArguments) {
-    const ScratchDirectory scratch(L"launch");
-    EXPECT_EQ(run_script(scratch, u"run.bat", {ordinary(u"/S"), ordinary(u"a b"), ordinary(u"x\"y"), ordinary(u"c&d")}),
-              "[/S][a b][\"x\"\"y\"][\"c&d\"]\r\n");
-}
+void PrintTo(const BatchCase& row, std::ostream* out) { *out << row.name; }
 
-TEST(LauncherBatchScript, PercentSignArrivesLiterally) {
+class LauncherBatchScript : public testing::TestWithParam<BatchCase> {};
+
+// A script runs through cmd.exe; what it receives is what it recorded next to itself.
+TEST_P(LauncherBatchScript, ReceivesItsArgumentsOrStartsNothing) {
+    const BatchCase& row = GetParam();
     const ScratchDirectory scratch(L"launch");
-    const std::string received = run_script(scratch, u"pct.bat", {ordinary(u"50%"), ordinary(u"%PATH%")});
-    if (probe::running_under_wine()) {
+    const std::u16string script = scratch / std::u16string(row.script);
+    ASSERT_TRUE(probe::write_bytes(wide(script), batch_script));
+    std::vector<ArgumentEntry> arguments;
+    for (const std::u16string& argument : row.arguments) arguments.push_back(ordinary(argument));
+    const Outcome outcome = run_and_wait(request_of(script, arguments));
+    const std::string received = probe::read_bytes(scratch / L"args.txt");
+    if (const LaunchError* error = std::get_if<LaunchError>(&row.expected)) {
+        expect_outcome(outcome, *error, script);
+        EXPECT_FALSE(exists(scratch / u"args.txt"));
+        return;
+    }
+    EXPECT_EQ(exit_code_of(outcome), 7);
+    if (row.wine_cmd_differs && probe::running_under_wine()) {
         GTEST_SKIP() << "Wine's cmd.exe does not expand %cd:~,% to an empty text; the script received " << received;
     }
-    EXPECT_EQ(received, "[50%][%PATH%][][]\r\n");
+    EXPECT_EQ(received, std::get<std::string>(row.expected));
 }
 
-TEST(LauncherBatchScript, UpperCaseCmdScriptIsAScriptToo) {
-    const ScratchDirectory scratch(L"launch");
-    EXPECT_EQ(run_script(scratch, u"RUN.CMD", {ordinary(u"one"), ordinary(u"two words")}), "[one][two words][][]\r\n");
-}
+const LaunchError batch_arguments_invalid = fixed_error(batch_arguments_message);
 
-TEST(LauncherBatchScript, LineBreakInAnArgumentStartsNothing) {
-    const ScratchDirectory scratch(L"launch");
-    const std::u16string script = scratch / u"run.bat";
-    ASSERT_TRUE(probe::write_bytes(wide(script), batch_script));
-    for (const std::u16string_view bad : {u"a\nb", u"a\rb"}) {
-        const LaunchError error = error_of(run_and_wait(request_of(script, {ordinary(std::u16string(bad))})));
-        EXPECT_EQ(error.kind, LaunchErrorKind::invalid_input);
-        EXPECT_EQ(error.message, u"batch file arguments are invalid");
-    }
-    EXPECT_EQ(error_of(run_and_wait(request_of(script, {ordinary(std::u16string(u"a\0b", 3))}))).message,
-              nul_in_data_message);
-    EXPECT_FALSE(exists(scratch / u"args.txt"));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Launcher, LauncherBatchScript,
+    testing::Values(
+        BatchCase{"BatGetsQuotedArguments", u"run.bat", {u"/S", u"a b", u"x\"y", u"c&d"},
+                  std::string("[/S][a b][\"x\"\"y\"][\"c&d\"]\r\n"), false},
+        BatchCase{"PercentSignArrivesLiterally", u"pct.bat", {u"50%", u"%PATH%"}, std::string("[50%][%PATH%][][]\r\n"),
+                  true},
+        BatchCase{"UpperCaseCmdIsAScriptToo", u"RUN.CMD", {u"one", u"two words"},
+                  std::string("[one][two words][][]\r\n"), false},
+        BatchCase{"LineFeedStartsNothing", u"run.bat", {u"a\nb"}, batch_arguments_invalid, false},
+        BatchCase{"CarriageReturnStartsNothing", u"run.bat", {u"a\rb"}, batch_arguments_invalid, false},
+        BatchCase{"NulStartsNothing", u"run.bat", {std::u16string(u"a\0b", 3)},
+                  fixed_error(nul_in_data_message), false}),
+    [](const testing::TestParamInfo<BatchCase>& info) { return std::string(info.param.name); });
 
-TEST(LauncherOsErrorText, KnownCodesCarryTheSystemMessage) {
-    const std::pair<std::uint32_t, std::u16string_view> cases[] = {
+// A text from the system for known codes (not the one made when FormatMessageW fails), the
+// failure named for a code no system has a message for (ERROR_MR_MID_NOT_FOUND), and a fixed
+// error's message alone.
+TEST(LauncherOsErrorText, SystemMessageOrTheNamedFailureThenTheCode) {
+    const std::pair<std::uint32_t, std::u16string_view> known[] = {
         {2, u" (os error 2)"}, {5, u" (os error 5)"}, {193, u" (os error 193)"}, {267, u" (os error 267)"}};
-    for (const auto& [code, suffix] : cases) {
-        // Not the text made when FormatMessageW fails.
+    for (const auto& [code, suffix] : known) {
         EXPECT_EQ(message_before(os_error_text(code), suffix).find(u"FormatMessageW"), std::u16string::npos);
         EXPECT_EQ(message_before(launch_error_text(os_error(code)), suffix).find(u"FormatMessageW"),
                   std::u16string::npos);
     }
-}
-
-// ERROR_MR_MID_NOT_FOUND: no system has a message for 12345.
-TEST(LauncherOsErrorText, UnknownCodeNamesTheFormatMessageFailure) {
     EXPECT_EQ(os_error_text(12345), u"OS Error 12345 (FormatMessageW() returned error 317) (os error 12345)");
-}
-
-TEST(LauncherOsErrorText, FixedErrorsShowTheirMessageAlone) {
-    EXPECT_EQ(launch_error_text(fixed_error(batch_arguments_message)), u"batch file arguments are invalid");
+    EXPECT_EQ(launch_error_text(batch_arguments_invalid), batch_arguments_message);
 }
 
 // The open handles of the kinds a launch makes: processes, threads of other processes, and files or
@@ -484,8 +500,7 @@ TEST(LauncherHandles, NoHandleOutlivesAnyKindOfLaunch) {
         }
         EXPECT_EQ(launch_kind_handles(), before);
     }
-    std::printf("%d launches (successful, released, failed in CreateProcessW) left no handle open\n",
-                launches);
+    std::printf("%d launches (successful, released, failed in CreateProcessW) left no handle open\n", launches);
 }
 
 }  // namespace

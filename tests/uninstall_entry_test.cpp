@@ -63,12 +63,6 @@ TEST_F(UninstallEntry, SingleNumberStoresMinorZeroOverTheOldMinor) {
     expect_stamp(HKEY_CURRENT_USER, L"2", 2, 0);
 }
 
-TEST_F(UninstallEntry, NonNumericVersionStoresTheTextAndZeros) {
-    ASSERT_TRUE(user_entry_.create());
-    stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"beta");
-    expect_stamp(HKEY_CURRENT_USER, L"beta", 0, 0);
-}
-
 TEST_F(UninstallEntry, DataLengthCountsUtf16UnitsAndTheNul) {
     ASSERT_TRUE(user_entry_.create());
     // Seven UTF-16 units: the emoji is a surrogate pair, the beta one unit.

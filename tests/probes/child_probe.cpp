@@ -13,15 +13,15 @@
 //   sleep_ms=<ms>      stay alive this long after writing the record
 //   write_file=<path>  then create this file holding the run number (ASCII digits)
 // Without exit_codes, a first argument pair `--exit <code>` gives the exit code; otherwise it is 0.
-#include <windows.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "basics.h"
 #include "core/text.h"
+#include "files.h"
 
 namespace {
 
@@ -29,51 +29,6 @@ namespace {
 std::string to_utf8(const std::wstring& text) {
     const std::vector<char> bytes = vellomar::to_utf8(std::u16string(text.begin(), text.end()));
     return std::string(bytes.begin(), bytes.end());
-}
-
-std::wstring from_utf8(const std::string& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length);
-    return out;
-}
-
-std::wstring own_path() {
-    std::wstring buffer(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length < buffer.size()) {
-            buffer.resize(length);
-            return buffer;
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-}
-
-std::wstring current_directory() {
-    const DWORD size = GetCurrentDirectoryW(0, nullptr);
-    std::wstring buffer(size, L'\0');
-    buffer.resize(GetCurrentDirectoryW(size, buffer.data()));
-    return buffer;
-}
-
-// The whole file, or nothing when it cannot be opened.
-bool read_file(const std::wstring& path, std::string& content) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-        content.append(chunk, got);
-    }
-    CloseHandle(file);
-    return true;
 }
 
 void write_bytes(HANDLE target, const std::string& bytes) {
@@ -100,10 +55,7 @@ struct Config {
 
 Config read_config(const std::wstring& path) {
     Config config;
-    std::string text;
-    if (!read_file(path, text)) {
-        return config;
-    }
+    const std::string text = probe::read_bytes(path);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -122,7 +74,7 @@ Config read_config(const std::wstring& path) {
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
         if (key == "log") {
-            config.log = from_utf8(value);
+            config.log = probe::from_utf8(value);
         } else if (key == "exit_codes") {
             for (std::size_t from = 0; from <= value.size();) {
                 std::size_t comma = value.find(',', from);
@@ -135,7 +87,7 @@ Config read_config(const std::wstring& path) {
         } else if (key == "sleep_ms") {
             config.sleep_ms = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (key == "write_file") {
-            config.write_file = from_utf8(value);
+            config.write_file = probe::from_utf8(value);
         }
     }
     return config;
@@ -146,26 +98,15 @@ char std_flag(DWORD which) {
     return (handle != nullptr && handle != INVALID_HANDLE_VALUE) ? '1' : '0';
 }
 
-std::uint64_t unix_time_ms() {
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return (ticks - 116444736000000000ULL) / 10000;
-}
-
 }  // namespace
 
-int wmain(int argc, wchar_t** argv);
-
 int wmain(int argc, wchar_t** argv) {
-    const Config config = read_config(own_path() + L".probe");
+    const Config config = read_config(probe::own_path() + L".probe");
 
     unsigned run = 1;
-    std::string existing_log;
-    if (!config.log.empty() && read_file(config.log, existing_log)) {
-        for (const char byte : existing_log) {
-            run += byte == '\n' ? 1 : 0;
-        }
+    if (!config.log.empty()) {
+        const std::string existing_log = probe::read_bytes(config.log);
+        run += static_cast<unsigned>(std::count(existing_log.begin(), existing_log.end(), '\n'));
     }
 
     std::wstring joined_argv;
@@ -173,8 +114,8 @@ int wmain(int argc, wchar_t** argv) {
         joined_argv += (i > 0 ? L"\x1F" : L"");
         joined_argv += argv[i];
     }
-    const std::string record = "run " + std::to_string(run) + "\t" + std::to_string(unix_time_ms()) + "\t" +
-                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(current_directory()) + "\tstd=" +
+    const std::string record = "run " + std::to_string(run) + "\t" + std::to_string(probe::epoch_ms()) + "\t" +
+                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(probe::current_directory()) + "\tstd=" +
                                std_flag(STD_INPUT_HANDLE) + std_flag(STD_OUTPUT_HANDLE) + std_flag(STD_ERROR_HANDLE) +
                                "\t" + to_utf8(joined_argv) + "\n";
     if (config.log.empty()) {

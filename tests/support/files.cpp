@@ -1,8 +1,9 @@
 #include "files.h"
 
+#include <atomic>
+
+#include "basics.h"
 #include "platform/handles.h"
-#include "platform/win32.h"
-#include "probe_support.h"
 
 namespace probe {
 
@@ -18,6 +19,18 @@ std::wstring verbatim(const std::wstring& absolute) {
 }  // namespace
 
 bool file_exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::wstring make_temp_directory(std::wstring_view tag) {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, base);
+    static std::atomic<unsigned> counter{0};
+    for (;;) {
+        std::wstring path = std::wstring(base) + L"vellomar-" + std::wstring(tag) + L"-" +
+                            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
+        if (CreateDirectoryW(path.c_str(), nullptr)) return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    }
+}
 
 std::string read_bytes(const std::wstring& path) {
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -40,6 +53,52 @@ bool write_bytes(const std::wstring& path, std::string_view bytes) {
 
 bool write_utf8(const std::wstring& path, std::wstring_view text) { return write_bytes(path, to_utf8(text)); }
 
+namespace {
+
+void append_u32(std::string& bytes, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
+}
+
+bool read_u32(std::string_view bytes, size_t& at, std::uint32_t& value) {
+    if (bytes.size() - at < 4) return false;
+    value = 0;
+    for (int i = 3; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
+    at += 4;
+    return true;
+}
+
+}  // namespace
+
+void append_list(std::string& bytes, const std::vector<std::u16string>& list) {
+    append_u32(bytes, static_cast<std::uint32_t>(list.size()));
+    for (const std::u16string& text : list) {
+        append_u32(bytes, static_cast<std::uint32_t>(text.size()));
+        for (const char16_t unit : text) {
+            bytes += static_cast<char>(unit & 0xFF);
+            bytes += static_cast<char>(unit >> 8);
+        }
+    }
+}
+
+std::vector<std::vector<std::u16string>> read_lists(std::string_view bytes) {
+    std::vector<std::vector<std::u16string>> lists;
+    size_t at = 0;
+    for (std::uint32_t count = 0; read_u32(bytes, at, count);) {
+        std::vector<std::u16string> list;
+        while (list.size() < count) {
+            std::uint32_t length = 0;
+            if (!read_u32(bytes, at, length) || (bytes.size() - at) / 2 < length) return lists;
+            for (char16_t& unit : list.emplace_back(length, u'\0')) {
+                unit = static_cast<char16_t>(static_cast<unsigned char>(bytes[at]) |
+                                             static_cast<unsigned char>(bytes[at + 1]) << 8);
+                at += 2;
+            }
+        }
+        lists.push_back(std::move(list));
+    }
+    return lists;
+}
+
 void remove_tree(const std::wstring& absolute) {
     WIN32_FIND_DATAW entry{};
     const HANDLE first = FindFirstFileW((verbatim(absolute) + L"\\*").c_str(), &entry);
@@ -61,10 +120,7 @@ void remove_tree(const std::wstring& absolute) {
     (void)RemoveDirectoryW(verbatim(absolute).c_str());
 }
 
-// GetCurrentDirectoryW counts the NUL when the buffer is too small, and not when it fits.
-CurrentDirectorySwap::CurrentDirectorySwap(const std::wstring& directory) {
-    saved_.resize(GetCurrentDirectoryW(0, nullptr));
-    saved_.resize(GetCurrentDirectoryW(static_cast<DWORD>(saved_.size()), saved_.data()));
+CurrentDirectorySwap::CurrentDirectorySwap(const std::wstring& directory) : saved_(current_directory()) {
     changed_ = SetCurrentDirectoryW(directory.c_str()) != 0;
 }
 

@@ -3,10 +3,14 @@
 // and writes. Paths may exceed MAX_PATH; every handle is owned by a vellomar::UniqueHandle.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace probe {
 
 bool file_exists(const std::wstring& path);
+
+// A fresh, empty directory under the Windows temp folder.
+std::wstring make_temp_directory(std::wstring_view tag);
 
 // The whole file; empty when it cannot be opened. Children may still be appending to it.
 std::string read_bytes(const std::wstring& path);
@@ -14,6 +18,12 @@ std::string read_bytes(const std::wstring& path);
 // Creates or truncates `path`; false when not every byte was written.
 bool write_bytes(const std::wstring& path, std::string_view bytes);
 bool write_utf8(const std::wstring& path, std::wstring_view text);
+
+// Lists of UTF-16 strings as bytes, the form argv_probe and its test exchange: a u32 count, then
+// each string as a u32 length and its units, all little-endian.
+void append_list(std::string& bytes, const std::vector<std::u16string>& list);
+// The lists `bytes` holds one after another; a truncated one ends them.
+std::vector<std::vector<std::u16string>> read_lists(std::string_view bytes);
 
 // Removes a tree a test made: read-only files and over-long paths included, a directory link
 // without what it points to.

@@ -1,60 +1,12 @@
 #include "probe_support.h"
 
-#include <atomic>
 #include <set>
 
 namespace probe {
 
 const wchar_t* const helper_caption = L"Vellomar\u66f4\u65b0";
 
-std::uint64_t now_ms() {
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER counter{};
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&counter);
-    return static_cast<std::uint64_t>(counter.QuadPart / (frequency.QuadPart / 1000));
-}
-
-std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
-
-std::u16string u16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
-
-std::string to_utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                        nullptr);
-    return out;
-}
-
-std::wstring from_utf8(std::string_view text) {
-    if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-    return out;
-}
-
-std::wstring own_directory() {
-    std::wstring path(32768, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    return path.substr(0, path.find_last_of(L"\\/") + 1);
-}
-
-std::wstring make_temp_directory(std::wstring_view tag) {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    static std::atomic<unsigned> counter{0};
-    for (;;) {
-        std::wstring path = std::wstring(base) + L"vellomar-" + std::wstring(tag) + L"-" +
-                            std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-        if (CreateDirectoryW(path.c_str(), nullptr)) return path;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return {};
-    }
-}
+std::wstring helper_path() { return own_directory() + L"vellomar-update.exe"; }
 
 namespace {
 
@@ -180,7 +132,7 @@ RunResult run_exact(const std::wstring& application, const std::wstring& command
     PROCESS_INFORMATION created{};
     std::wstring buffer = command_line;
     buffer.push_back(L'\0');
-    const std::uint64_t start = now_ms();
+    const std::uint64_t start = epoch_ms();
     const BOOL started = CreateProcessW(application.c_str(), buffer.data(), nullptr, nullptr, TRUE,
                                         CREATE_UNICODE_ENVIRONMENT, nullptr,
                                         options.current_directory.empty() ? nullptr : options.current_directory.c_str(),
@@ -198,7 +150,7 @@ RunResult run_exact(const std::wstring& application, const std::wstring& command
         (void)TerminateProcess(process.get(), 0xDEAD);
         (void)WaitForSingleObject(process.get(), INFINITE);
     }
-    result.elapsed_ms = now_ms() - start;
+    result.elapsed_ms = epoch_ms() - start;
     result.boxes = watch.stop();
     (void)GetExitCodeProcess(process.get(), &result.exit_code);
     // Children of the helper may still hold the write end, so read what is there instead of
@@ -212,6 +164,10 @@ RunResult run_exact(const std::wstring& application, const std::wstring& command
         result.standard_error.append(chunk.data(), read);
     }
     return result;
+}
+
+RunResult run_helper(const std::wstring& tail, const RunOptions& options) {
+    return run_exact(helper_path(), in_quotes(helper_path()) + tail, options);
 }
 
 }  // namespace probe

@@ -1,15 +1,13 @@
 #pragma once
-// Test-side tools for driving the real helper under Wine: start a program with an exact UTF-16
-// command line, capture its standard error, time it, and read and dismiss its message boxes.
+// Running the real helper, or any program, the way an application does: an exact UTF-16 command
+// line, its standard error captured, its run timed, and its message boxes read and dismissed.
+#include <atomic>
 #include <cstdint>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include <atomic>
-
+#include "basics.h"
 #include "platform/handles.h"
-#include "platform/win32.h"
 
 namespace probe {
 
@@ -40,13 +38,11 @@ struct RunOptions {
 RunResult run_exact(const std::wstring& application, const std::wstring& command_line,
                     const RunOptions& options = {});
 
-// Directory holding the running executable, with a trailing backslash.
-std::wstring own_directory();
+// The helper under test, beside the running executable.
+std::wstring helper_path();
 
-// A fresh, empty directory under the Windows temp folder.
-std::wstring make_temp_directory(std::wstring_view tag);
-
-std::uint64_t now_ms();
+// run_exact of the helper with the command line `"<helper_path()>"` + `tail`.
+RunResult run_helper(const std::wstring& tail, const RunOptions& options = {});
 
 // The helper's caption, as the boxes must show it.
 extern const wchar_t* const helper_caption;
@@ -74,14 +70,4 @@ private:
     vellomar::UniqueHandle thread_;
 };
 
-// The same UTF-16 units as the other string type.
-std::wstring wide(std::u16string_view text);
-std::u16string u16(std::wstring_view text);
-
-std::string to_utf8(std::wstring_view text);
-std::wstring from_utf8(std::string_view text);
-
 }  // namespace probe
-
-// Probe programs use the wide console entry point, which the system headers do not declare.
-int wmain(int argc, wchar_t** argv);

@@ -3,7 +3,6 @@
 #include <cstdlib>
 
 #include "files.h"
-#include "probe_support.h"
 
 namespace probe {
 
@@ -35,27 +34,15 @@ std::optional<ProbeRecord> parse_probe_record(std::string_view line) {
 
 }  // namespace
 
-std::wstring helper_path() { return own_directory() + L"vellomar-update.exe"; }
-
-std::uint64_t epoch_ms() {
-    FILETIME now{};
-    GetSystemTimePreciseAsFileTime(&now);
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-    return ticks / 10000 - 11644473600000ull;
-}
-
-bool running_under_wine() {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
-bool poll_until(const std::function<bool()>& done, std::uint32_t limit_ms) {
-    const std::uint64_t deadline = now_ms() + limit_ms;
-    for (;;) {
-        if (done()) return true;
-        if (now_ms() >= deadline) return false;
-        Sleep(20);
-    }
+bool place_probe(const std::wstring& path, const std::wstring& log, const std::wstring& exit_codes, DWORD sleep_ms,
+                 const std::wstring& write_file) {
+    std::wstring text;
+    if (!log.empty()) text += L"log=" + log + L"\n";
+    if (!exit_codes.empty()) text += L"exit_codes=" + exit_codes + L"\n";
+    if (sleep_ms != 0) text += L"sleep_ms=" + std::to_wstring(sleep_ms) + L"\n";
+    if (!write_file.empty()) text += L"write_file=" + write_file + L"\n";
+    return CopyFileW((own_directory() + L"child_probe.exe").c_str(), path.c_str(), FALSE) &&
+           write_utf8(path + L".probe", text);
 }
 
 StartedProcess start_process(const std::wstring& application, std::wstring command_line, DWORD flags,

@@ -1,28 +1,24 @@
 #pragma once
-// Processes for the tests: the programs built beside them, started plainly, a process that has
-// already ended, a file lock held by another process, and the records child_probe writes.
+// The probe programs built beside the running one: copies of child_probe placed with their
+// configuration and the records they write, processes started plainly, a process that has already
+// ended, and a file lock held by another process.
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
+#include "basics.h"
 #include "platform/handles.h"
-#include "platform/win32.h"
 
 namespace probe {
 
-// The helper under test, beside the test executable.
-std::wstring helper_path();
-
-// Milliseconds since the Unix epoch: the clock child_probe stamps its records with.
-std::uint64_t epoch_ms();
-
-bool running_under_wine();
-
-// Asks `done` every 20 ms until it holds or `limit_ms` have passed; its last answer.
-bool poll_until(const std::function<bool()>& done, std::uint32_t limit_ms);
+// A copy of child_probe at `path`, with its configuration at `path` + ".probe" (see
+// probes/child_probe.cpp): `log` for its records (none: standard output), `exit_codes` ("0", "5,0",
+// "0xC0000005"), `sleep_ms`, `write_file`; empty ones are left out. False when either could not be
+// written.
+[[nodiscard]] bool place_probe(const std::wstring& path, const std::wstring& log = {},
+                               const std::wstring& exit_codes = {}, DWORD sleep_ms = 0,
+                               const std::wstring& write_file = {});
 
 struct StartedProcess {
     vellomar::UniqueHandle process;
