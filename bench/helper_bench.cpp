@@ -53,7 +53,8 @@ struct Timed {
     probe::StartedProcess started;
 };
 
-Timed start(const std::wstring& program, const std::wstring& tail, DWORD flags = 0, const std::wstring& directory = {}) {
+Timed start(const std::wstring& program, const std::wstring& tail, DWORD flags = 0,
+            const std::wstring& directory = {}) {
     Timed timed;
     timed.start_ms = epoch_ms();
     timed.started = probe::start_process(program, in_quotes(program) + tail, flags, directory);
@@ -431,9 +432,10 @@ int wmain(int argc, wchar_t** argv) {
     floor_row("S: the installer stand-in's process start, start to its log record", installer_ok.start_ms);
     floor_row("B: bench_noop box (the helper's imports, one error box), start to its box", box);
 
-    std::printf("\nThe helper over its floor: the mandated pauses plus the floors above (medians)\n\n"
-                "| measurement | floor | median | max | over the floor, median | max | runs |\n"
-                "|---|---|---|---|---|---|---|\n");
+    std::printf(
+        "\nThe helper over its floor: the mandated pauses plus the floors above (medians)\n\n"
+        "| measurement | floor | median | max | over the floor, median | max | runs |\n"
+        "|---|---|---|---|---|---|---|\n");
     helper_row("(a) dead pid, installer succeeds: start to end", "P + 2000 + 800 + I0",
                p + dead_pid_pause_ms + settling_pause_ms + i0, path_a);
     helper_row("(b) three failures, then the shell: start to end", "P + 2000 + 800 + 3 × I1 + 2 × 1000",
@@ -442,8 +444,9 @@ int wmain(int argc, wchar_t** argv) {
     helper_row("application exit to installer start", "800 + S", settling_pause_ms + s, to_exit);
     helper_row("unlock to installer start (one probe every 200 ms)", "800 + S", settling_pause_ms + s, to_unlock);
 
-    std::printf("\nCPU while waiting (ms, Linux's scheduler statistics of the helper's process)\n\n"
-                "| what | median | max | runs |\n|---|---|---|---|\n");
+    std::printf(
+        "\nCPU while waiting (ms, Linux's scheduler statistics of the helper's process)\n\n"
+        "| what | median | max | runs |\n|---|---|---|---|\n");
     floor_row("10 s waiting for a live application", cpu_app);
     floor_row("10 s waiting for a locked executable", cpu_lock);
     return 0;

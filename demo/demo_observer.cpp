@@ -11,7 +11,7 @@
 //   it has painted and closed once the close file exists (at once without one).
 // Output, UTF-8: "@app-pid N" once APP runs and "@window X Y W H TITLE" for a painted installer
 // window; at the end a timeline in ms from APP's exit and the facts the script checks:
-//   fact timed_out 0|1, fact helper EXIT, fact run N EXIT BY ARGUMENTS, fact relaunch BY, fact box TEXT
+//   fact timed_out 0|1, fact helper EXIT, fact run N EXIT BY COMMAND-LINE, fact relaunch BY, fact box TEXT
 // where BY is "helper" when the helper started that process and EXIT is "none" while it runs.
 #include "files.h"
 #include "probe_support.h"
@@ -29,7 +29,6 @@
 #include <cstddef>
 #include <cstdio>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -76,21 +75,13 @@ std::wstring command_line_of(HANDLE process) {
         !ReadProcessMemory(process, reinterpret_cast<BYTE*>(basic.PebBaseAddress) + offsetof(PEB, ProcessParameters),
                            &parameters, sizeof(parameters), nullptr) ||
         parameters == nullptr ||
-        !ReadProcessMemory(process,
-                           static_cast<BYTE*>(parameters) + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine), &line,
-                           sizeof(line), nullptr)) {
+        !ReadProcessMemory(process, static_cast<BYTE*>(parameters) + offsetof(RTL_USER_PROCESS_PARAMETERS, CommandLine),
+                           &line, sizeof(line), nullptr)) {
         return {};
     }
     std::wstring text(line.Length / sizeof(wchar_t), L'\0');
     if (!ReadProcessMemory(process, line.Buffer, text.data(), line.Length, nullptr)) return {};
     return text;
-}
-
-// What follows the program name: `"C:\a b\x.exe" /S` gives `/S`.
-std::wstring arguments_of(const std::wstring& command_line) {
-    const std::size_t end = command_line.rfind(L'"', 0) == 0 ? command_line.find(L'"', 1) : command_line.find(L' ');
-    const std::size_t first = end == std::wstring::npos ? end : command_line.find_first_not_of(L' ', end + 1);
-    return first == std::wstring::npos ? std::wstring() : command_line.substr(first);
 }
 
 std::uint64_t process_time_ms(HANDLE process, bool exit) {
@@ -110,11 +101,11 @@ Watched watch(std::string label, DWORD pid, DWORD parent, UniqueHandle process) 
     return watched;
 }
 
-std::string parent_of(const std::vector<Watched>& watched, const Watched& child) {
-    for (const Watched& parent : watched) {
-        if (parent.pid == child.parent) return parent.label;
-    }
-    return "pid " + std::to_string(child.parent);
+// The helper's own test of the executable.
+bool writable(const std::wstring& path) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file.valid();
 }
 
 // The visible, titled top-level window of a process, if it has one yet.
@@ -135,6 +126,147 @@ std::wstring window_title(HWND window) {
     return std::wstring(title, static_cast<std::size_t>(std::max(0, GetWindowTextW(window, title, 512))));
 }
 
+struct Observation {
+    std::wstring app, package, close_file, log;
+    std::vector<Watched> watched;  // the application first
+    std::vector<Event> events;
+    std::vector<std::string> boxes;
+    std::wstring display_version;
+    std::size_t log_offset = 0;
+    int installer_runs = 0;
+    bool unlocked = false;
+    bool package_deleted = false;
+};
+
+bool is_helper(const Watched& process) { return process.label.rfind("vellomar-update.exe", 0) == 0; }
+
+// New lines of the application's log; read before anything else in a round, so that a line
+// written just before an exit reads before that exit.
+void read_log(Observation& seen, std::uint64_t now) {
+    const std::string log = probe::read_bytes(seen.log);
+    for (std::size_t end; (end = log.find('\n', seen.log_offset)) != std::string::npos; seen.log_offset = end + 1) {
+        seen.events.push_back({now, "log: " + log.substr(seen.log_offset, end - seen.log_offset)});
+    }
+}
+
+// Every new process named like the application, the helper or the package; its handle stays
+// open, so that its id is never reused while we watch.
+void scan_processes(Observation& seen) {
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+        const DWORD pid = entry.th32ProcessID;
+        const bool installer = lstrcmpiW(entry.szExeFile, name_of(seen.package).c_str()) == 0;
+        if (std::any_of(seen.watched.begin(), seen.watched.end(), [&](const Watched& w) { return w.pid == pid; }) ||
+            (!installer && lstrcmpiW(entry.szExeFile, L"vellomar-update.exe") != 0 &&
+             lstrcmpiW(entry.szExeFile, name_of(seen.app).c_str()) != 0)) {
+            continue;
+        }
+        seen.watched.push_back(
+            watch(installer ? "installer run " + std::to_string(++seen.installer_runs)
+                            : utf8(entry.szExeFile) + " (pid " + std::to_string(pid) + ")",
+                  pid, entry.th32ParentProcessID,
+                  UniqueHandle(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid))));
+        seen.watched.back().installer = installer;
+    }
+    for (Watched& process : seen.watched) {
+        if (process.ended_ms) continue;
+        if (process.command_line.empty()) process.command_line = command_line_of(process.process.get());
+        if (WaitForSingleObject(process.process.get(), 0) == WAIT_OBJECT_0) {
+            process.ended_ms = process_time_ms(process.process.get(), true);
+            (void)GetExitCodeProcess(process.process.get(), &process.exit_code);
+        }
+    }
+}
+
+// The unlock, the stamp and the package's deletion, as the helper brings them about.
+void check_files(Observation& seen, std::uint64_t now) {
+    // Only until an installer runs: our handle must never make it fail.
+    if (seen.watched[0].ended_ms && !seen.unlocked && seen.installer_runs == 0 && writable(seen.app)) {
+        seen.unlocked = true;
+        seen.events.push_back({now, utf8(name_of(seen.app)) + " can be opened for writing (unlocked)"});
+    }
+    const std::wstring version = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
+    if (version != seen.display_version) {
+        seen.events.push_back(
+            {now, "uninstall entry DisplayVersion " + utf8(seen.display_version) + " -> " + utf8(version)});
+        seen.display_version = version;
+    }
+    if (!seen.package_deleted && !probe::file_exists(seen.package)) {
+        seen.package_deleted = true;
+        seen.events.push_back({now, "package deleted"});
+    }
+}
+
+// Announces an installer's window once it has had time to paint, for the screenshot, and closes
+// it once the caller has taken it.
+void check_windows(Observation& seen, std::uint64_t now) {
+    for (Watched& process : seen.watched) {
+        if (!process.installer || process.ended_ms || process.closed) continue;
+        if (process.window == nullptr && (process.window = main_window_of(process.pid)) != nullptr) {
+            process.window_ms = now;
+            seen.events.push_back(
+                {now, process.label + " shows its window \"" + utf8(window_title(process.window)) + "\""});
+        }
+        if (process.window != nullptr && !process.announced && now - process.window_ms >= 700) {
+            RECT rect{};
+            (void)GetWindowRect(process.window, &rect);
+            std::printf("@window %ld %ld %ld %ld %s\n", rect.left, rect.top, rect.right - rect.left,
+                        rect.bottom - rect.top, utf8(window_title(process.window)).c_str());
+            std::fflush(stdout);
+            process.announced = true;
+        }
+        if (process.announced && (seen.close_file.empty() || probe::file_exists(seen.close_file))) {
+            (void)PostMessageW(process.window, WM_CLOSE, 0, 0);
+            seen.events.push_back({now, process.label + ": window closed"});
+            process.closed = true;
+        }
+    }
+}
+
+// The helper ended 1.5 s ago, and no installer still runs.
+bool settled(const Observation& seen, std::uint64_t now) {
+    const auto& all = seen.watched;
+    return std::any_of(all.begin(), all.end(),
+                       [&](const Watched& w) { return is_helper(w) && w.ended_ms && now - *w.ended_ms > 1500; }) &&
+           std::none_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && !w.ended_ms; });
+}
+
+void report(Observation& seen, bool timed_out) {
+    std::string facts = "fact timed_out " + std::to_string(timed_out ? 1 : 0) + "\n";
+    for (const Watched& process : seen.watched) {
+        std::string parent = "pid " + std::to_string(process.parent);
+        for (const Watched& other : seen.watched) {
+            if (other.pid == process.parent) parent = other.label;
+        }
+        const char* by = parent.rfind("vellomar-update.exe", 0) == 0 ? "helper" : "other";
+        const std::string exit = process.ended_ms ? std::to_string(static_cast<long>(process.exit_code)) : "none";
+        seen.events.push_back(
+            {process.started_ms, process.label + " started by " + parent + ": " + utf8(process.command_line)});
+        if (process.ended_ms) seen.events.push_back({*process.ended_ms, process.label + " exited, code " + exit});
+        if (process.installer) {
+            facts += "fact run " + process.label.substr(14) + " " + exit + " " + by + " " + utf8(process.command_line) +
+                     "\n";
+        } else if (is_helper(process)) {
+            facts += "fact helper " + exit + "\n";
+        } else if (&process != &seen.watched[0]) {
+            facts += std::string("fact relaunch ") + by + "\n";
+        }
+    }
+    for (const std::string& box : seen.boxes) facts += "fact box " + box + "\n";
+    std::stable_sort(seen.events.begin(), seen.events.end(),
+                     [](const Event& a, const Event& b) { return a.time_ms < b.time_ms; });
+    const Watched& app = seen.watched[0];
+    const std::uint64_t base_ms = app.ended_ms.value_or(app.started_ms);
+    std::printf("timeline (ms from the application's exit; log lines when first seen):\n");
+    for (const Event& event : seen.events) {
+        std::printf("%+8lld  %s\n", static_cast<long long>(event.time_ms) - static_cast<long long>(base_ms),
+                    event.text.c_str());
+    }
+    std::printf("%s", facts.c_str());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -142,155 +274,50 @@ int wmain(int argc, wchar_t** argv) {
         std::fputs("usage: demo_observer APP PACKAGE [--app-args TAIL] [--close-file PATH]\n", stderr);
         return 2;
     }
-    const std::wstring app_path = argv[1];
-    const std::wstring package = argv[2];
-    std::wstring app_args, close_file;
+    Observation seen;
+    seen.app = argv[1];
+    seen.package = argv[2];
+    std::wstring command_line = probe::in_quotes(seen.app);
     for (int i = 3; i + 1 < argc; i += 2) {
-        (std::wstring(argv[i]) == L"--app-args" ? app_args : close_file) = argv[i + 1];
+        if (std::wstring(argv[i]) == L"--app-args") command_line += L" " + std::wstring(argv[i + 1]);
+        if (std::wstring(argv[i]) == L"--close-file") seen.close_file = argv[i + 1];
     }
-    const std::wstring app_dir = app_path.substr(0, app_path.find_last_of(L'\\'));
-    const std::wstring log_path = app_dir + L"\\sample-app.log";
+    const std::wstring app_dir = seen.app.substr(0, seen.app.find_last_of(L'\\'));
+    seen.log = app_dir + L"\\sample-app.log";
+    seen.log_offset = probe::read_bytes(seen.log).size();
+    seen.display_version = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
+    probe::BoxWatch boxes(0, probe::helper_caption);
     // Plain "\n" line ends: the script reads these lines.
     (void)_setmode(_fileno(stdout), _O_BINARY);
 
-    std::set<DWORD> earlier;  // processes that ran before the demo: never watched
-    const UniqueHandle first_snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(first_snapshot.get(), &entry); more; more = Process32NextW(first_snapshot.get(), &entry)) {
-        earlier.insert(entry.th32ProcessID);
-    }
-    std::vector<Event> events;
-    std::wstring display_version = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
-    std::size_t log_offset = probe::read_bytes(log_path).size();
-    probe::BoxWatch boxes(0, probe::helper_caption);
-    std::vector<std::string> box_texts;
-
     // Started here, so that its exit time is exact; like a shell, with no handles and in its own directory.
-    probe::StartedProcess app =
-        probe::start_process(app_path, probe::in_quotes(app_path) + (app_args.empty() ? L"" : L" " + app_args), 0, app_dir);
+    probe::StartedProcess app = probe::start_process(seen.app, command_line, 0, app_dir);
     if (!app.process.valid()) {
         std::printf("could not start the application: error %lu\n", GetLastError());
         return 1;
     }
     std::printf("@app-pid %lu\n", app.id);
     std::fflush(stdout);
-    std::vector<Watched> watched;
-    watched.push_back(watch("sample-app.exe (v1)", app.id, GetCurrentProcessId(), std::move(app.process)));
-    watched[0].command_line = probe::in_quotes(app_path) + (app_args.empty() ? L"" : L" " + app_args);
+    seen.watched.push_back(watch("sample-app.exe (v1)", app.id, GetCurrentProcessId(), std::move(app.process)));
+    seen.watched[0].command_line = command_line;
 
     const std::uint64_t deadline_ms = epoch_ms() + 90000;
-    std::optional<std::uint64_t> unlocked_ms;
-    int installer_runs = 0;
     bool timed_out = false;
     for (;; Sleep(10)) {
         const std::uint64_t now = epoch_ms();
-        // The log first, so that a line written just before an exit reads before that exit.
-        const std::string log = probe::read_bytes(log_path);
-        for (std::size_t end; (end = log.find('\n', log_offset)) != std::string::npos; log_offset = end + 1) {
-            events.push_back({now, "log: " + log.substr(log_offset, end - log_offset)});
-        }
-        const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-        for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-            const std::wstring name = entry.szExeFile;
-            const bool installer = lstrcmpiW(name.c_str(), name_of(package).c_str()) == 0;
-            const bool known = std::any_of(watched.begin(), watched.end(),
-                                           [&](const Watched& w) { return w.pid == entry.th32ProcessID; });
-            if (known || earlier.count(entry.th32ProcessID) != 0 ||
-                (!installer && lstrcmpiW(name.c_str(), L"vellomar-update.exe") != 0 &&
-                 lstrcmpiW(name.c_str(), name_of(app_path).c_str()) != 0)) {
-                continue;
-            }
-            watched.push_back(watch(installer ? "installer run " + std::to_string(++installer_runs)
-                                              : utf8(name) + " (pid " + std::to_string(entry.th32ProcessID) + ")",
-                                    entry.th32ProcessID, entry.th32ParentProcessID,
-                                    UniqueHandle(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE,
-                                                             FALSE, entry.th32ProcessID))));
-            watched.back().installer = installer;
-        }
-        for (Watched& process : watched) {
-            if (process.ended_ms) continue;
-            if (process.command_line.empty()) process.command_line = command_line_of(process.process.get());
-            if (WaitForSingleObject(process.process.get(), 0) == WAIT_OBJECT_0) {
-                process.ended_ms = process_time_ms(process.process.get(), true);
-                (void)GetExitCodeProcess(process.process.get(), &process.exit_code);
-            }
-        }
-        // The helper's own test, and only until an installer runs: our handle must never make it fail.
-        if (watched[0].ended_ms && !unlocked_ms && installer_runs == 0 &&
-            UniqueHandle(CreateFileW(app_path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
-                                     nullptr)).valid()) {
-            unlocked_ms = now;
-            events.push_back({now, "sample-app.exe can be opened for writing (unlocked)"});
-        }
-        const std::wstring version = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
-        if (version != display_version) {
-            events.push_back({now, "uninstall entry DisplayVersion " + utf8(display_version) + " -> " + utf8(version)});
-            display_version = version;
-        }
-        if (!probe::file_exists(package) &&
-            std::none_of(events.begin(), events.end(), [](const Event& e) { return e.text == "package deleted"; })) {
-            events.push_back({now, "package deleted"});
-        }
+        read_log(seen, now);
+        scan_processes(seen);
+        check_files(seen, now);
         for (const probe::MessageBoxRecord& box : boxes.take()) {
-            box_texts.push_back(utf8(box.caption) + ": " + utf8(box.text));
-            events.push_back({box.seen_ms, "message box " + box_texts.back()});
+            seen.boxes.push_back(utf8(box.caption) + ": " + utf8(box.text));
+            seen.events.push_back({box.seen_ms, "message box " + seen.boxes.back()});
         }
-        for (Watched& process : watched) {
-            if (!process.installer || process.ended_ms || process.closed) continue;
-            if (process.window == nullptr && (process.window = main_window_of(process.pid)) != nullptr) {
-                process.window_ms = now;
-                events.push_back({now, process.label + " shows its window \"" + utf8(window_title(process.window)) + "\""});
-            }
-            // Announced once it has had time to paint, for the screenshot.
-            if (process.window != nullptr && !process.announced && now - process.window_ms >= 700) {
-                RECT rect{};
-                (void)GetWindowRect(process.window, &rect);
-                std::printf("@window %ld %ld %ld %ld %s\n", rect.left, rect.top, rect.right - rect.left,
-                            rect.bottom - rect.top, utf8(window_title(process.window)).c_str());
-                std::fflush(stdout);
-                process.announced = true;
-            }
-            if (process.announced && (close_file.empty() || probe::file_exists(close_file))) {
-                (void)PostMessageW(process.window, WM_CLOSE, 0, 0);
-                events.push_back({now, process.label + ": window closed"});
-                process.closed = true;
-            }
-        }
-        // Settled: the helper ended 1.5 s ago, and no installer still runs.
-        const bool settled = std::any_of(watched.begin(), watched.end(), [&](const Watched& w) {
-            return w.label.rfind("vellomar-update.exe", 0) == 0 && w.ended_ms && now - *w.ended_ms > 1500;
-        }) && std::none_of(watched.begin(), watched.end(), [](const Watched& w) { return w.installer && !w.ended_ms; });
+        check_windows(seen, now);
         timed_out = now > deadline_ms;
-        if (settled || timed_out) break;
+        if (settled(seen, now) || timed_out) break;
     }
-    for (const probe::MessageBoxRecord& box : boxes.stop()) box_texts.push_back(utf8(box.caption) + ": " + utf8(box.text));
-
-    std::string facts = "fact timed_out " + std::to_string(timed_out ? 1 : 0) + "\n";
-    for (const Watched& process : watched) {
-        const bool by_helper = parent_of(watched, process).rfind("vellomar-update.exe", 0) == 0;
-        const std::string exit = process.ended_ms ? std::to_string(static_cast<long>(process.exit_code)) : "none";
-        events.push_back({process.started_ms, process.label + " started by " + parent_of(watched, process) + ": " +
-                                                  utf8(process.command_line)});
-        if (process.ended_ms) events.push_back({*process.ended_ms, process.label + " exited, code " + exit});
-        if (process.installer) {
-            facts += "fact run " + process.label.substr(14) + " " + exit + (by_helper ? " helper " : " other ") +
-                     utf8(arguments_of(process.command_line)) + "\n";
-        } else if (process.label.rfind("vellomar-update.exe", 0) == 0) {
-            facts += "fact helper " + exit + "\n";
-        } else if (&process != &watched[0]) {
-            facts += std::string("fact relaunch ") + (by_helper ? "helper" : "other") + "\n";
-        }
-    }
-    for (const std::string& box : box_texts) facts += "fact box " + box + "\n";
-    std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) { return a.time_ms < b.time_ms; });
-    const std::uint64_t base_ms = watched[0].ended_ms.value_or(watched[0].started_ms);
-    std::printf("timeline (ms from the application's exit; log lines when first seen):\n");
-    for (const Event& event : events) {
-        const long long ms = static_cast<long long>(event.time_ms) - static_cast<long long>(base_ms);
-        std::printf("%+8lld  %s\n", ms, event.text.c_str());
-    }
-    std::printf("%s", facts.c_str());
+    for (const probe::MessageBoxRecord& box : boxes.stop())
+        seen.boxes.push_back(utf8(box.caption) + ": " + utf8(box.text));
+    report(seen, timed_out);
     return 0;
 }
