@@ -48,8 +48,6 @@ struct Watched {
     std::wstring command_line;
     bool installer = false;
     HWND window = nullptr;
-    std::uint64_t window_ms = 0;
-    bool announced = false;
     bool closed = false;
 };
 
@@ -200,26 +198,25 @@ void check_files(Observation& seen, std::uint64_t now) {
 }
 
 // Announces an installer's window once it has had time to paint, for the screenshot, and closes
-// it once the caller has taken it.
+// it once the caller has taken that.
 void check_windows(Observation& seen, std::uint64_t now) {
     for (Watched& process : seen.watched) {
         if (!process.installer || process.ended_ms || process.closed) continue;
-        if (process.window == nullptr && (process.window = main_window_of(process.pid)) != nullptr) {
-            process.window_ms = now;
-            seen.events.push_back(
-                {now, process.label + " shows its window \"" + utf8(window_title(process.window)) + "\""});
-        }
-        if (process.window != nullptr && !process.announced && now - process.window_ms >= 700) {
+        if (process.window == nullptr) {
+            process.window = main_window_of(process.pid);
+            if (process.window == nullptr) continue;
+            const std::string title = utf8(window_title(process.window));
+            seen.events.push_back({now, process.label + " shows its window \"" + title + "\""});
+            Sleep(700);  // time to paint; the helper has handed over by now
             RECT rect{};
             (void)GetWindowRect(process.window, &rect);
             std::printf("@window %ld %ld %ld %ld %s\n", rect.left, rect.top, rect.right - rect.left,
-                        rect.bottom - rect.top, utf8(window_title(process.window)).c_str());
+                        rect.bottom - rect.top, title.c_str());
             std::fflush(stdout);
-            process.announced = true;
         }
-        if (process.announced && (seen.close_file.empty() || probe::file_exists(seen.close_file))) {
+        if (seen.close_file.empty() || probe::file_exists(seen.close_file)) {
             (void)PostMessageW(process.window, WM_CLOSE, 0, 0);
-            seen.events.push_back({now, process.label + ": window closed"});
+            seen.events.push_back({epoch_ms(), process.label + ": window closed"});
             process.closed = true;
         }
     }
