@@ -26,18 +26,10 @@ constexpr double dead_pid_pause_ms = 2000;
 constexpr double settling_pause_ms = 800;
 constexpr double retry_pause_ms = 1000;
 
-int runs = 5;
-
 const std::wstring& noop_path() {
     static const std::wstring path = probe::own_directory() + L"bench_noop.exe";
     return path;
 }
-
-void left_out(const char* what, int run) { std::fprintf(stderr, "%s: run %d left out\n", what, run + 1); }
-
-// Wine tears a process down for a while after its handle is signalled; a run that starts at once
-// pays for part of that, so runs are spaced.
-void pause_between_runs() { Sleep(300); }
 
 void sleep_until(std::uint64_t time_ms) {
     const std::uint64_t now = epoch_ms();
@@ -53,8 +45,11 @@ struct Timed {
     probe::StartedProcess started;
 };
 
+// Wine tears a process down for a while after its handle is signalled, and a process started at
+// once pays for part of that: every start here comes after a pause.
 Timed start(const std::wstring& program, const std::wstring& tail, DWORD flags = 0,
             const std::wstring& directory = {}) {
+    Sleep(300);
     Timed timed;
     timed.start_ms = epoch_ms();
     timed.started = probe::start_process(program, in_quotes(program) + tail, flags, directory);
@@ -121,150 +116,97 @@ DWORD dead_pid() {
     return probe::poll_until(gone, 5000) ? id : 0;
 }
 
-// --- the floors ----------------------------------------------------------------------------------
+// --- one run of each measurement; nothing when the run went wrong -------------------------------
 
-Samples process_floor() {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Timed noop = start(noop_path(), L"");
-        if (wait_exit(noop.started) == 0u) times.push_back(span(noop.start_ms, epoch_ms()));
-    }
-    return times;
+// The floor P: bench_noop started and ended.
+std::optional<double> process_floor() {
+    const Timed noop = start(noop_path(), L"");
+    if (wait_exit(noop.started) != 0u) return std::nullopt;
+    return span(noop.start_ms, epoch_ms());
 }
 
 struct Direct {
-    Samples run_ms;    // start to end
-    Samples start_ms;  // start to its log record: the process start Wine charges
+    double run_ms = 0;    // start to end
+    double start_ms = 0;  // start to its log record: the process start Wine charges
 };
 
-// The installer stand-in started directly with the helper's arguments.
-Direct installer_direct(const wchar_t* exit_codes) {
-    Direct direct;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Run run;
-        if (!lay_out(run, exit_codes, 0)) {
-            left_out("installer started directly", i);
-            continue;
-        }
-        // A just-written executable starts tens of ms slower; the helper's installer was written
-        // seconds before it runs.
-        Sleep(1000);
-        // A console program: started by the helper, which has no console, it gets one of its own
-        // (and Wine a conhost.exe for it); started from here it would share ours.
-        const Timed installer =
-            start(run.installer, L" /S /UPDATE /D=" + run.app_dir, CREATE_NEW_CONSOLE, run.package_dir);
-        const bool ended = wait_exit(installer.started).has_value();
-        const std::uint64_t end_ms = epoch_ms();
-        const std::vector<probe::ProbeRecord> log = probe::read_probe_log(run.installer_log);
-        if (!ended || log.size() != 1) {
-            left_out("installer started directly", i);
-            continue;
-        }
-        direct.run_ms.push_back(span(installer.start_ms, end_ms));
-        direct.start_ms.push_back(span(installer.start_ms, log[0].time_ms));
-    }
-    return direct;
+// The floors I0, I1 and S: the installer stand-in started directly with the helper's arguments.
+std::optional<Direct> installer_direct(const wchar_t* exit_codes) {
+    const Run run;
+    if (!lay_out(run, exit_codes, 0)) return std::nullopt;
+    // A just-written executable starts tens of ms slower; the helper's installer was written
+    // seconds before it runs.
+    Sleep(1000);
+    // A console program: started by the helper, which has no console, it gets one of its own (and
+    // Wine a conhost.exe for it); started from here it would share ours.
+    const Timed installer = start(run.installer, L" /S /UPDATE /D=" + run.app_dir, CREATE_NEW_CONSOLE, run.package_dir);
+    const bool ended = wait_exit(installer.started).has_value();
+    const std::uint64_t end_ms = epoch_ms();
+    const std::vector<probe::ProbeRecord> log = probe::read_probe_log(run.installer_log);
+    if (!ended || log.size() != 1) return std::nullopt;
+    return Direct{span(installer.start_ms, end_ms), span(installer.start_ms, log[0].time_ms)};
 }
 
-// From CreateProcessW to a visible box of that process with the helper's caption; the watch then
-// reads it and presses OK, as a user would.
-Samples time_to_box(const std::wstring& program, const std::wstring& tail) {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Timed child = start(program, tail);
-        probe::BoxWatch watch(child.started.id, probe::helper_caption);
-        const bool ended = child.started.process.valid() && wait_exit(child.started).has_value();
-        const std::vector<probe::MessageBoxRecord> boxes = watch.stop();
-        if (!ended || boxes.size() != 1) {
-            left_out("box", i);
-            continue;
-        }
-        times.push_back(span(child.start_ms, boxes[0].seen_ms));
-    }
-    return times;
+// The floor B (bench_noop box) and path (c) (the helper without options): from CreateProcessW to
+// a visible box of that process with the helper's caption, which the watch then answers with OK.
+std::optional<double> time_to_box(const std::wstring& program, const std::wstring& tail) {
+    const Timed child = start(program, tail);
+    probe::BoxWatch watch(child.started.id, probe::helper_caption);
+    const bool ended = child.started.process.valid() && wait_exit(child.started).has_value();
+    const std::vector<probe::MessageBoxRecord> boxes = watch.stop();
+    if (!ended || boxes.size() != 1) return std::nullopt;
+    return span(child.start_ms, boxes[0].seen_ms);
 }
-
-// --- the helper ----------------------------------------------------------------------------------
 
 // Path (a) with installer exit code 0, path (b) with 1: a dead id, an unlocked executable, then
 // the installer. (a) ends with the relaunch (one installer record, one application record), (b)
 // with the installer opened through the shell (three silent records and that one).
-Samples helper_path(const wchar_t* exit_codes, std::size_t installer_records, std::size_t app_records) {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Run run;
-        const DWORD pid = dead_pid();
-        if (pid == 0 || !lay_out(run, exit_codes, 0)) {
-            left_out("path", i);
-            continue;
-        }
-        const Timed helper = start_helper(pid, run);
-        const std::optional<DWORD> code = wait_exit(helper.started);
-        const double elapsed = span(helper.start_ms, epoch_ms());
-        // What the helper started last may log after the helper has ended.
-        const auto logged = [&] {
-            return records(run.installer_log) == installer_records && records(run.app_log) == app_records;
-        };
-        if (code != 0u || !probe::poll_until(logged, 5000)) {
-            left_out("path", i);
-            continue;
-        }
-        times.push_back(elapsed);
-    }
-    return times;
+std::optional<double> helper_path(const wchar_t* exit_codes, std::size_t installer_records, std::size_t app_records) {
+    const Run run;
+    const DWORD pid = dead_pid();
+    if (pid == 0 || !lay_out(run, exit_codes, 0)) return std::nullopt;
+    const Timed helper = start_helper(pid, run);
+    const std::optional<DWORD> code = wait_exit(helper.started);
+    const double elapsed = span(helper.start_ms, epoch_ms());
+    // What the helper started last may log after the helper has ended.
+    const auto logged = [&] {
+        return records(run.installer_log) == installer_records && records(run.app_log) == app_records;
+    };
+    if (code != 0u || !probe::poll_until(logged, 5000)) return std::nullopt;
+    return elapsed;
 }
 
 // The application, alive when the helper starts, exits 1.5 s later; its exit, by the system's
 // record, to the installer's record.
-Samples reaction_to_exit() {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Run run;
-        if (!lay_out(run, L"0", 1500)) continue;
-        const Timed app = start(run.app, L"");
-        if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) continue;
-        const Timed helper = start_helper(app.started.id, run);
-        const std::optional<DWORD> code = wait_exit(helper.started);
-        const std::vector<probe::ProbeRecord> installs = probe::read_probe_log(run.installer_log);
-        const std::uint64_t app_end_ms = exit_ms(app.started);
-        if (code != 0u || installs.size() != 1 || app_end_ms < helper.start_ms) {
-            left_out("reaction to exit", i);
-            continue;
-        }
-        times.push_back(span(app_end_ms, installs[0].time_ms));
-    }
-    return times;
+std::optional<double> reaction_to_exit() {
+    const Run run;
+    if (!lay_out(run, L"0", 1500)) return std::nullopt;
+    const Timed app = start(run.app, L"");
+    if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
+    const Timed helper = start_helper(app.started.id, run);
+    const std::optional<DWORD> code = wait_exit(helper.started);
+    const std::vector<probe::ProbeRecord> installs = probe::read_probe_log(run.installer_log);
+    const std::uint64_t app_end_ms = exit_ms(app.started);
+    if (code != 0u || installs.size() != 1 || app_end_ms < helper.start_ms) return std::nullopt;
+    return span(app_end_ms, installs[0].time_ms);
 }
 
 // A dead id and the executable held past the 2 s pause, then released 3.5 s after the helper's
 // start by ending its holder; from that moment to the installer's record.
-Samples reaction_to_unlock() {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Run run;
-        const DWORD pid = dead_pid();
-        if (pid == 0 || !lay_out(run, L"0", 0)) continue;
-        probe::FileLock lock(run.app, 60000);
-        if (!lock.wait_until_taken()) continue;
-        const Timed helper = start_helper(pid, run);
-        sleep_until(helper.start_ms + 3500);
-        const std::uint64_t released_ms = epoch_ms();
-        lock.release();
-        const std::optional<DWORD> code = wait_exit(helper.started);
-        const std::vector<probe::ProbeRecord> installs = probe::read_probe_log(run.installer_log);
-        if (code != 0u || installs.size() != 1) {
-            left_out("reaction to unlock", i);
-            continue;
-        }
-        times.push_back(span(released_ms, installs[0].time_ms));
-    }
-    return times;
+std::optional<double> reaction_to_unlock() {
+    const Run run;
+    const DWORD pid = dead_pid();
+    if (pid == 0 || !lay_out(run, L"0", 0)) return std::nullopt;
+    probe::FileLock lock(run.app, 60000);
+    if (!lock.wait_until_taken()) return std::nullopt;
+    const Timed helper = start_helper(pid, run);
+    sleep_until(helper.start_ms + 3500);
+    const std::uint64_t released_ms = epoch_ms();
+    lock.release();
+    const std::optional<DWORD> code = wait_exit(helper.started);
+    const std::vector<probe::ProbeRecord> installs = probe::read_probe_log(run.installer_log);
+    if (code != 0u || installs.size() != 1) return std::nullopt;
+    return span(released_ms, installs[0].time_ms);
 }
 
 // --- CPU while waiting -----------------------------------------------------------------------------
@@ -317,37 +259,24 @@ std::optional<double> cpu_while_waiting(const Timed& helper, const Run& run, std
 }
 
 // A live application for 11.5 s; sampled from 1 s, once the helper's start is over.
-Samples cpu_waiting_for_app() {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Run run;
-        if (!lay_out(run, L"0", 11500)) continue;
-        const Timed app = start(run.app, L"");
-        if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) continue;
-        const std::optional<double> cpu = cpu_while_waiting(start_helper(app.started.id, run), run, 1000);
-        (void)TerminateProcess(app.started.process.get(), 0);
-        if (!cpu) left_out("CPU waiting for the application", i);
-        if (cpu) times.push_back(*cpu);
-    }
-    return times;
+std::optional<double> cpu_waiting_for_app() {
+    const Run run;
+    if (!lay_out(run, L"0", 11500)) return std::nullopt;
+    const Timed app = start(run.app, L"");
+    if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
+    const std::optional<double> cpu = cpu_while_waiting(start_helper(app.started.id, run), run, 1000);
+    (void)TerminateProcess(app.started.process.get(), 0);
+    return cpu;
 }
 
 // A dead id and an executable held for 13.5 s; sampled from 2.3 s, once the 2 s pause is over.
-Samples cpu_waiting_for_unlock() {
-    Samples times;
-    for (int i = 0; i < runs; ++i) {
-        pause_between_runs();
-        const Run run;
-        const DWORD pid = dead_pid();
-        if (pid == 0 || !lay_out(run, L"0", 0)) continue;
-        probe::FileLock lock(run.app, 13500);
-        if (!lock.wait_until_taken()) continue;
-        const std::optional<double> cpu = cpu_while_waiting(start_helper(pid, run), run, 2300);
-        if (!cpu) left_out("CPU waiting for the unlock", i);
-        if (cpu) times.push_back(*cpu);
-    }
-    return times;
+std::optional<double> cpu_waiting_for_unlock() {
+    const Run run;
+    const DWORD pid = dead_pid();
+    if (pid == 0 || !lay_out(run, L"0", 0)) return std::nullopt;
+    probe::FileLock lock(run.app, 13500);
+    if (!lock.wait_until_taken()) return std::nullopt;
+    return cpu_while_waiting(start_helper(pid, run), run, 2300);
 }
 
 // --- report --------------------------------------------------------------------------------------
@@ -380,74 +309,87 @@ void helper_row(const char* what, const char* floor_text, double floor_ms, const
                 s.median - floor_ms, s.max - floor_ms, s.count);
 }
 
+struct Results {
+    Samples process, installer_ok, installer_failing, installer_start, box;
+    Samples path_a, path_b, path_c, to_exit, to_unlock, cpu_app, cpu_lock;
+};
+
+void add(Samples& to, const std::optional<double>& value, const char* what, int round) {
+    if (value) to.push_back(*value);
+    if (!value) std::fprintf(stderr, "%s: run %d left out\n", what, round + 1);
+}
+
+// One run of every measurement, floors and helper alike, so that whatever disturbs Wine for a while
+// (a box, a console, an open through the shell) weighs on both.
+void measure_round(Results& r, int i, bool with_cpu) {
+    add(r.process, process_floor(), "P", i);
+    const std::optional<Direct> ok = installer_direct(L"0");
+    add(r.installer_ok, ok ? ok->run_ms : std::optional<double>(), "I0", i);
+    if (ok) r.installer_start.push_back(ok->start_ms);
+    const std::optional<Direct> failing = installer_direct(L"1");
+    add(r.installer_failing, failing ? failing->run_ms : std::optional<double>(), "I1", i);
+    add(r.box, time_to_box(noop_path(), L" box"), "B", i);
+    add(r.path_a, helper_path(L"0", 1, 1), "(a)", i);
+    add(r.path_b, helper_path(L"1", 4, 0), "(b)", i);
+    add(r.path_c, time_to_box(probe::helper_path(), L""), "(c)", i);
+    add(r.to_exit, reaction_to_exit(), "reaction to exit", i);
+    add(r.to_unlock, reaction_to_unlock(), "reaction to unlock", i);
+    if (!with_cpu) return;
+    add(r.cpu_app, cpu_waiting_for_app(), "CPU waiting for the application", i);
+    add(r.cpu_lock, cpu_waiting_for_unlock(), "CPU waiting for the unlock", i);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    int runs = 5;
     if (argc == 3 && std::wstring(argv[1]) == L"--runs") {
         runs = std::max(1, static_cast<int>(std::wcstol(argv[2], nullptr, 10)));
     } else if (argc != 1) {
         std::fputs("usage: helper_bench [--runs N]\n", stderr);
         return 2;
     }
-    const std::wstring helper = probe::helper_path();
-
     // The first box, the first copy of a program and the first helper start pay for caches that
     // every later run finds filled; one untimed round keeps that out of the medians.
     std::fprintf(stderr, "warming up...\n");
-    const int chosen_runs = runs;
-    runs = 1;
-    (void)process_floor();
-    (void)installer_direct(L"0");
-    (void)time_to_box(noop_path(), L" box");
-    (void)time_to_box(helper, L"");
-    runs = chosen_runs;
-
-    std::fprintf(stderr, "floors...\n");
-    const Samples process = process_floor();
-    const Direct installer_ok = installer_direct(L"0");
-    const Direct installer_failing = installer_direct(L"1");
-    const Samples box = time_to_box(noop_path(), L" box");
-    std::fprintf(stderr, "paths (a), (b), (c), reactions...\n");
-    const Samples path_a = helper_path(L"0", 1, 1);
-    const Samples path_b = helper_path(L"1", 4, 0);
-    const Samples path_c = time_to_box(helper, L"");
-    const Samples to_exit = reaction_to_exit();
-    const Samples to_unlock = reaction_to_unlock();
-    std::fprintf(stderr, "CPU while waiting (about 13 s a run)...\n");
-    const Samples cpu_app = cpu_waiting_for_app();
-    const Samples cpu_lock = cpu_waiting_for_unlock();
-
-    const double p = stats(process).median;
-    const double i0 = stats(installer_ok.run_ms).median;
-    const double i1 = stats(installer_failing.run_ms).median;
-    const double s = stats(installer_ok.start_ms).median;
-    const double b = stats(box).median;
+    Results ignored;
+    measure_round(ignored, 0, false);
+    Results r;
+    for (int i = 0; i < runs; ++i) {
+        std::fprintf(stderr, "round %d of %d (about 50 s)...\n", i + 1, runs);
+        measure_round(r, i, true);
+    }
+    const double p = stats(r.process).median;
+    const double i0 = stats(r.installer_ok).median;
+    const double i1 = stats(r.installer_failing).median;
+    const double s = stats(r.installer_start).median;
+    const double b = stats(r.box).median;
 
     std::printf("Runs per measurement: %d. Times in ms; \"runs\" counts the runs that gave a value.\n\n", runs);
     std::printf("Floors: what Wine itself charges\n\n| floor | median | max | runs |\n|---|---|---|---|\n");
-    floor_row("P: bench_noop (the helper's imports, no work), start to end", process);
+    floor_row("P: bench_noop (the helper's imports, no work), start to end", r.process);
     floor_row("I0: installer stand-in (exit 0) started directly with the helper's arguments, start to end",
-              installer_ok.run_ms);
-    floor_row("I1: the same with exit code 1", installer_failing.run_ms);
-    floor_row("S: the installer stand-in's process start, start to its log record", installer_ok.start_ms);
-    floor_row("B: bench_noop box (the helper's imports, one error box), start to its box", box);
+              r.installer_ok);
+    floor_row("I1: the same with exit code 1", r.installer_failing);
+    floor_row("S: the installer stand-in's process start, start to its log record", r.installer_start);
+    floor_row("B: bench_noop box (the helper's imports, one error box), start to its box", r.box);
 
     std::printf(
         "\nThe helper over its floor: the mandated pauses plus the floors above (medians)\n\n"
         "| measurement | floor | median | max | over the floor, median | max | runs |\n"
         "|---|---|---|---|---|---|---|\n");
     helper_row("(a) dead pid, installer succeeds: start to end", "P + 2000 + 800 + I0",
-               p + dead_pid_pause_ms + settling_pause_ms + i0, path_a);
+               p + dead_pid_pause_ms + settling_pause_ms + i0, r.path_a);
     helper_row("(b) three failures, then the shell: start to end", "P + 2000 + 800 + 3 × I1 + 2 × 1000",
-               p + dead_pid_pause_ms + settling_pause_ms + 3 * i1 + 2 * retry_pause_ms, path_b);
-    helper_row("(c) bad options: start to its box", "B", b, path_c);
-    helper_row("application exit to installer start", "800 + S", settling_pause_ms + s, to_exit);
-    helper_row("unlock to installer start (one probe every 200 ms)", "800 + S", settling_pause_ms + s, to_unlock);
+               p + dead_pid_pause_ms + settling_pause_ms + 3 * i1 + 2 * retry_pause_ms, r.path_b);
+    helper_row("(c) bad options: start to its box", "B", b, r.path_c);
+    helper_row("application exit to installer start", "800 + S", settling_pause_ms + s, r.to_exit);
+    helper_row("unlock to installer start (one probe every 200 ms)", "800 + S", settling_pause_ms + s, r.to_unlock);
 
     std::printf(
         "\nCPU while waiting (ms, Linux's scheduler statistics of the helper's process)\n\n"
         "| what | median | max | runs |\n|---|---|---|---|\n");
-    floor_row("10 s waiting for a live application", cpu_app);
-    floor_row("10 s waiting for a locked executable", cpu_lock);
+    floor_row("10 s waiting for a live application", r.cpu_app);
+    floor_row("10 s waiting for a locked executable", r.cpu_lock);
     return 0;
 }
