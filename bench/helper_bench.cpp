@@ -1,10 +1,12 @@
 // helper_bench: what the helper costs under Wine beyond the pauses its behaviour mandates and what
 // Wine itself charges. Not a test: bench/run builds it, runs it and prints its tables.
 //   helper_bench [--runs N]
-// Each measurement runs N times (default 5); the tables give the median and the maximum. Installer
-// and application are copies of child_probe, a locked executable is held by lock_probe, and
-// bench_noop.exe stands for Wine's own costs; all are found beside this program.
+// N rounds (default 5) of every measurement, floors included, after an untimed one; the tables give
+// the median and the maximum over the rounds. Installer and application are copies of child_probe,
+// a locked executable is held by lock_probe, and bench_noop.exe stands for Wine's own costs; all
+// are found beside this program.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <optional>
@@ -258,10 +260,10 @@ std::optional<double> cpu_while_waiting(const Timed& helper, const Run& run, std
     return *after - *before;
 }
 
-// A live application for 11.5 s; sampled from 1 s, once the helper's start is over.
+// A live application for 12.5 s; sampled from 1 s, once the helper's start is over.
 std::optional<double> cpu_waiting_for_app() {
     const Run run;
-    if (!lay_out(run, L"0", 11500)) return std::nullopt;
+    if (!lay_out(run, L"0", 12500)) return std::nullopt;
     const Timed app = start(run.app, L"");
     if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
     const std::optional<double> cpu = cpu_while_waiting(start_helper(app.started.id, run), run, 1000);
