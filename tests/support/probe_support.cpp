@@ -74,9 +74,11 @@ DWORD WINAPI BoxWatch::run(void* parameter) {
             GetWindowThreadProcessId(box, &owner);
             if ((watch->pid_ != 0 && owner != watch->pid_) || seen.count(box) != 0) continue;
             if (!IsWindowVisible(box)) continue;
+            const std::uint64_t seen_ms = epoch_ms();
             Sleep(150);  // let the box paint before its icon is read
             seen.insert(box);
             MessageBoxRecord record = read_box(box);
+            record.seen_ms = seen_ms;
             AcquireSRWLockExclusive(&watch->lock_);
             watch->records_.push_back(std::move(record));
             ReleaseSRWLockExclusive(&watch->lock_);

@@ -15,6 +15,7 @@ struct MessageBoxRecord {
     std::wstring caption;
     std::wstring text;
     bool error_icon = false;  // the box shows the red error icon
+    std::uint64_t seen_ms = 0;  // epoch_ms() when the watch found it visible, before it was read
 };
 
 struct RunResult {
