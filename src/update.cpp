@@ -184,7 +184,6 @@ ExitCode run_update() {
     if (options.install_dir) {
         return install_silently(options, installer, launch);
     }
-    require_installer(installer);
     fallback_interactive_install(installer);
     return ExitCode::success;
 }

@@ -48,14 +48,6 @@ Result<bool> is_batch_script(const std::u16string& application) {
     return has_batch_extension(absolute.value);
 }
 
-// A present directory is passed as given.
-Result<std::optional<std::u16string>> child_directory(const std::optional<std::u16string>& directory) {
-    if (directory && contains_nul(*directory)) {
-        return fixed_error(nul_in_data_message);
-    }
-    return directory;
-}
-
 // An inheritable duplicate of one of the helper's standard handles; empty when the helper has none.
 // A value that no longer names a handle (a parent may hand over stale ones) counts as none too:
 // failing every launch for a stream the child may never use would be worse than giving it none.
@@ -79,11 +71,11 @@ Result<UniqueHandle> inheritable_duplicate(DWORD which) {
 Result<Child> create_child(const std::u16string& application, const std::u16string& command_line,
                            const LaunchRequest& request) {
     const DWORD flags = request.creation_flags | CREATE_UNICODE_ENVIRONMENT;
-    const Result<std::optional<std::u16string>> directory = child_directory(request.working_directory);
-    if (const LaunchError* error = std::get_if<LaunchError>(&directory)) {
-        return *error;
+    // A present directory is passed as given.
+    const std::optional<std::u16string>& current_directory = request.working_directory;
+    if (current_directory && contains_nul(*current_directory)) {
+        return fixed_error(nul_in_data_message);
     }
-    const std::optional<std::u16string>& current_directory = std::get<std::optional<std::u16string>>(directory);
     std::u16string writable_command_line = command_line;
 
     UniqueHandle std_handles[3];

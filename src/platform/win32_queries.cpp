@@ -9,12 +9,6 @@ namespace {
 
 constexpr std::size_t initial_capacity = MAX_PATH + 1;
 
-// A query that reported zero characters: an empty result when it left the last error at 0,
-// otherwise a failure with that error.
-OsResult<std::u16string> empty_or_failure(DWORD error) {
-    return error != ERROR_SUCCESS ? os_failure<std::u16string>(error) : OsResult<std::u16string>{};
-}
-
 enum class StringQuery { module_file_name, system_directory, full_path_name };
 
 // One call of a query into `buffer`. GetModuleFileNameW reports "too small" by returning the
@@ -38,7 +32,8 @@ OsResult<std::u16string> run_query(StringQuery query, const std::u16string& inpu
         const DWORD length = call_query(query, input, buffer);
         const DWORD error = GetLastError();
         if (length == 0) {
-            return empty_or_failure(error);
+            // Zero characters: an empty result when the last error stayed 0, otherwise a failure.
+            return {{}, error};
         }
         if (length < buffer.size()) {
             buffer.resize(length);

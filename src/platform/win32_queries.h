@@ -18,13 +18,6 @@ struct OsResult {
     bool ok() const { return error == 0; }
 };
 
-template <typename T>
-OsResult<T> os_failure(std::uint32_t error) {
-    OsResult<T> result;
-    result.error = error;
-    return result;
-}
-
 OsResult<std::u16string> module_file_name();
 OsResult<std::u16string> system_directory();
 // Absolute form of a path (GetFullPathNameW).
