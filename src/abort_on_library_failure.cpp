@@ -30,7 +30,9 @@ void operator delete(void* memory, std::size_t) noexcept {
 // functions, even with exceptions turned off. Its versions build exception objects, which drag in
 // the copy-on-write string, <stdexcept> and the unwinder: about 37 KB.
 // The whole set of <bits/functexcept.h> is replaced, so that a new use of one of them cannot pull
-// the library's file (and with it the rest) back in.
+// the library's file (and with it the rest) back in. A toolchain update that adds a function to the
+// set fails loudly: its first use pulls in the library's file, whose definitions of the others clash
+// with these, and the link stops with a duplicate symbol rather than the helper changing silently.
 namespace std {
 void __throw_bad_exception() { std::abort(); }
 void __throw_bad_alloc() { std::abort(); }

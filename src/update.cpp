@@ -11,13 +11,16 @@
 #include "core/version_text.h"
 #include "platform/error_report.h"
 #include "platform/file_probes.h"
+#include "platform/package_deletion.h"
+#include "platform/path_forms.h"
+#include "platform/process_arguments.h"
 #include "platform/process_launcher.h"
 #include "platform/process_wait.h"
 #include "platform/shell.h"
 #include "platform/timing.h"
 #include "platform/uninstall_entry.h"
 #include "platform/update_lock.h"
-#include "platform/win32_queries.h"
+#include "update_timing.h"
 
 // The sequence is written against the platform layer's own standard-typed interface.
 #if defined(_WINDOWS_) || defined(_INC_WINDOWS)
@@ -27,26 +30,27 @@
 namespace vellomar {
 namespace {
 
-constexpr std::uint32_t unopenable_process_pause_ms = 2000;
-constexpr std::uint64_t unlock_limit_seconds = 15;
-constexpr std::uint32_t unlock_probe_pause_ms = 200;
-constexpr std::uint32_t settling_pause_ms = 800;
-constexpr int silent_attempts = 3;
-constexpr std::uint32_t retry_pause_ms = 1000;
 // The new version outlives the helper on its own.
 constexpr std::uint32_t relaunch_creation_flags = detached_process | create_new_process_group;
 
-// Every failure a person sees: the box, then the end of the process.
-[[noreturn]] void fail(std::u16string_view text, ExitCode code) {
-    show_error(text);
-    exit_process(static_cast<std::uint32_t>(code));
+// A failure a person is to see, and the exit code that follows it.
+struct Failure {
+    std::u16string text;
+    ExitCode code;
+};
+
+// Every failure a person sees: the box, then the end of the process. Never called under the update
+// lock: nobody knows how long a box stays open, and another helper's update must not wait for it.
+[[noreturn]] void fail(const Failure& failure) {
+    show_error(failure.text);
+    exit_process(static_cast<std::uint32_t>(failure.code));
 }
 
 // Reads the command line; a missing or malformed required option ends the process.
 UpdateOptions parse_options() {
     std::variant<UpdateOptions, OptionError> parsed = build_options(process_arguments());
     if (const OptionError* error = std::get_if<OptionError>(&parsed)) {
-        fail(option_error_message(*error), ExitCode::bad_options);
+        fail({option_error_message(*error), ExitCode::bad_options});
     }
     return std::get<UpdateOptions>(std::move(parsed));
 }
@@ -100,23 +104,27 @@ std::optional<std::u16string> run_silent_install(const FileArgument& installer, 
     return std::nullopt;
 }
 
-void require_installer(const FileArgument& installer) {
+std::optional<Failure> check_installer(const FileArgument& installer) {
     if (!is_existing_regular_file(installer.path)) {
-        fail(installer_missing_message(installer.given), ExitCode::failure);
+        return Failure{installer_missing_message(installer.given), ExitCode::failure};
     }
+    return std::nullopt;
 }
 
 // Hands the installer to the user: opened through the shell, without arguments.
-void fallback_interactive_install(const FileArgument& installer) {
-    require_installer(installer);
-    if (!open_with_shell(installer.path)) {
-        fail(installer_open_failed_message, ExitCode::failure);
+std::optional<Failure> fallback_interactive_install(const FileArgument& installer) {
+    if (std::optional<Failure> missing = check_installer(installer)) {
+        return missing;
     }
+    if (!open_with_shell(installer.path)) {
+        return Failure{std::u16string(installer_open_failed_message), ExitCode::failure};
+    }
+    return std::nullopt;
 }
 
 // After a successful silent installation: delete the package, stamp the version, relaunch.
-ExitCode finish_update(std::u16string_view new_version, const FileArgument& installer,
-                       const std::optional<FileArgument>& launch) {
+std::optional<Failure> finish_update(std::u16string_view new_version, const FileArgument& installer,
+                                     const std::optional<FileArgument>& launch) {
     delete_package(installer.path);
 
     const std::u16string version = trim_version(new_version);
@@ -127,29 +135,31 @@ ExitCode finish_update(std::u16string_view new_version, const FileArgument& inst
     }
 
     if (!launch) {
-        return ExitCode::success;
+        return std::nullopt;
     }
     if (!is_existing_regular_file(launch->path)) {
-        fail(launch_missing_message(launch->given), ExitCode::failure);
+        return Failure{launch_missing_message(launch->given), ExitCode::failure};
     }
     LaunchRequest request;
     request.program = launch->path;
     request.working_directory = parent_path(launch->path);
     request.creation_flags = relaunch_creation_flags;
     if (const std::optional<LaunchError> error = start_and_release(request)) {
-        fail(relaunch_failed_message(launch_error_text(*error)), ExitCode::failure);
+        return Failure{relaunch_failed_message(launch_error_text(*error)), ExitCode::failure};
     }
-    return ExitCode::success;
+    return std::nullopt;
 }
 
 // Up to three unattended runs, then the user's turn. Two helpers started for one update (a double
 // click, a restarted application) would run two installers into one directory at once, so each
 // waits for its turn before it looks at the package; a second one then finds the package the first
-// used and deleted gone, and says so.
-ExitCode install_silently(const UpdateOptions& options, const FileArgument& installer,
-                          const std::optional<FileArgument>& launch) {
+// used and deleted gone, and says so. The lock ends with this function, before any box is shown.
+std::optional<Failure> install_silently(const UpdateOptions& options, const FileArgument& installer,
+                                        const std::optional<FileArgument>& launch) {
     const UpdateLock lock = take_update_lock();
-    require_installer(installer);
+    if (std::optional<Failure> missing = check_installer(installer)) {
+        return missing;
+    }
     const std::u16string directory = install_directory(*options.install_dir);
     std::optional<std::u16string> last_message;
     for (int attempt = 0; attempt < silent_attempts; ++attempt) {
@@ -163,8 +173,7 @@ ExitCode install_silently(const UpdateOptions& options, const FileArgument& inst
         last_message = std::move(failure);
     }
     report_silent_install_failure(last_message);
-    fallback_interactive_install(installer);
-    return ExitCode::success;
+    return fallback_interactive_install(installer);
 }
 
 }  // namespace
@@ -181,10 +190,12 @@ ExitCode run_update() {
     }
     pause_ms(settling_pause_ms);
 
-    if (options.install_dir) {
-        return install_silently(options, installer, launch);
+    // Without an installation directory the installer goes to the user at once.
+    const std::optional<Failure> failure = options.install_dir ? install_silently(options, installer, launch)
+                                                               : fallback_interactive_install(installer);
+    if (failure) {
+        fail(*failure);
     }
-    fallback_interactive_install(installer);
     return ExitCode::success;
 }
 

@@ -1,6 +1,8 @@
 // The file probes on a real file system: plain, relative and over-long paths, a file held without
 // sharing by another process, the unlock wait, and package deletion.
 #include "platform/file_probes.h"
+#include "platform/package_deletion.h"
+#include "platform/path_forms.h"
 
 #include <gtest/gtest.h>
 

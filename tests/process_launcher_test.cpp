@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/handles.h"
+#include "platform/os_error_text.h"
 #include "platform/win32.h"
 // After win32.h: it needs the Win32 types.
 #include <tlhelp32.h>

@@ -8,12 +8,16 @@
 
 namespace vellomar {
 
+// The parsed command line, never changed once built. `install_dir` is the sequence's main switch:
+// absent (no --install-dir, and no --launch with a parent), the installer goes to the user through the shell at
+// once; present but empty once trailing separators go (`\`, `""`, a bare `--launch app.exe`),
+// each of the three silent runs fails with "安装目录无效" before the same fallback.
 struct UpdateOptions {
     std::uint32_t pid = 0;
-    std::u16string installer;
+    std::u16string installer;  // without a leading `\\?\`, as are the paths below
     std::optional<std::u16string> launch;
-    std::optional<std::u16string> install_dir;
-    std::u16string version;
+    std::optional<std::u16string> install_dir;  // --install-dir, or the parent of --launch
+    std::u16string version;  // as given; may be empty
 };
 
 // The three ways a command line can make an update impossible, in the order they are checked.

@@ -5,8 +5,8 @@
 #include "core/paths.h"
 #include "platform/handles.h"
 #include "platform/timing.h"
+#include "platform/path_forms.h"
 #include "platform/win32.h"
-#include "platform/win32_queries.h"
 
 namespace vellomar {
 
@@ -17,12 +17,6 @@ constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 // The core decides on file kinds with its own copies of these values.
 static_assert(attribute_directory == FILE_ATTRIBUTE_DIRECTORY && attribute_reparse_point == FILE_ATTRIBUTE_REPARSE_POINT);
 static_assert(reparse_tag_symlink == IO_REPARSE_TAG_SYMLINK && reparse_tag_mount_point == IO_REPARSE_TAG_MOUNT_POINT);
-
-// Missing from older SDK headers (they gate FileDispositionInfoEx behind Windows 10 1809).
-constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
-// FILE_DISPOSITION_FLAG_DELETE | _POSIX_SEMANTICS | _IGNORE_READONLY_ATTRIBUTE: the name goes at
-// once, even while others hold the file open, and a read-only file goes too.
-constexpr DWORD disposition_posix_delete_ignoring_readonly = 0x13;
 
 // What a probe through a handle gave: the facts, or nothing with the error of the open (0 when the
 // open worked and the attribute query failed).
@@ -88,76 +82,7 @@ std::optional<FileFacts> probe_directory_entry(const std::u16string& path) {
     return facts;
 }
 
-// Removes a read-only attribute so the classic delete disposition is allowed; the original
-// attributes are returned to restore them if the delete is refused after all.
-std::optional<DWORD> clear_read_only(HANDLE file) {
-    FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) ||
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
-        return std::nullopt;
-    }
-    const DWORD original = basic.FileAttributes;
-    FILE_BASIC_INFO changed{};  // zero times: leave them as they are
-    changed.FileAttributes = original & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    if (changed.FileAttributes == 0) {
-        changed.FileAttributes = FILE_ATTRIBUTE_NORMAL;  // 0 would mean "unchanged"
-    }
-    if (!SetFileInformationByHandle(file, FileBasicInfo, &changed, sizeof(changed))) {
-        return std::nullopt;
-    }
-    return original;
-}
-
-// For systems without the extended disposition (Windows before 10 1809, FAT volumes, Wine): clear
-// the read-only attribute, then mark the file for deletion when its last handle closes.
-void delete_by_handle_classic(const std::u16string& path) {
-    const UniqueHandle file(CreateFileW(as_wcstr(path), DELETE | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid()) {
-        return;
-    }
-    const std::optional<DWORD> original_attributes = clear_read_only(file.get());
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    if (SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition)) ||
-        !original_attributes) {
-        return;
-    }
-    FILE_BASIC_INFO restored{};
-    restored.FileAttributes = *original_attributes;
-    (void)SetFileInformationByHandle(file.get(), FileBasicInfo, &restored, sizeof(restored));
-}
-
-// The error of the open or of the disposition request, or ERROR_SUCCESS once the name is gone.
-// The open asks for DELETE alone, the least an ACL must grant for this; only the classic way, which
-// has to clear the read-only attribute, needs FILE_WRITE_ATTRIBUTES as well and opens anew.
-[[nodiscard]] DWORD delete_by_handle_posix(const std::u16string& path) {
-    const UniqueHandle file(
-        CreateFileW(as_wcstr(path), DELETE, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid()) {
-        return GetLastError();
-    }
-    // FILE_DISPOSITION_INFO_EX is a single DWORD of flags.
-    DWORD flags = disposition_posix_delete_ignoring_readonly;
-    if (!SetFileInformationByHandle(file.get(), file_disposition_info_ex, &flags, sizeof(flags))) {
-        return GetLastError();
-    }
-    return ERROR_SUCCESS;
-}
-
-// How systems without the extended disposition refuse it.
-bool is_unsupported_request(DWORD error) {
-    return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
-}
-
 }  // namespace
-
-std::u16string file_system_path(std::u16string_view path) {
-    const std::u16string given(path);
-    // Should the system refuse to resolve the path, the call it was meant for fails on its own.
-    const OsResult<std::u16string> os_path = system_path(given, PathUse::file_system);
-    return os_path.ok() ? os_path.value : given;
-}
 
 // Links are followed. When the object itself cannot be opened (locked system files, denied
 // attribute access) its directory entry stands in; when the last link cannot be followed (a
@@ -190,8 +115,7 @@ bool is_existing_regular_file(std::u16string_view path) {
     return facts && is_regular_file(*facts);
 }
 
-// The limit counts whole seconds and is tested before every probe, so at least one probe always
-// happens. A failed open of any kind counts as still locked.
+// The limit is tested before every probe. A failed open of any kind counts as still locked.
 void wait_for_file_unlock(std::u16string_view path, std::uint64_t limit_seconds, std::uint32_t probe_pause_ms) {
     const std::u16string os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
@@ -202,18 +126,6 @@ void wait_for_file_unlock(std::u16string_view path, std::uint64_t limit_seconds,
             return;
         }
         pause_ms(probe_pause_ms);
-    }
-}
-
-// A read-only file makes DeleteFileW fail with access denied; deleting through a handle can
-// override that. The handle is opened on the name itself, so a link goes and its target stays.
-void delete_package(std::u16string_view path) {
-    const std::u16string os_path = file_system_path(path);
-    if (DeleteFileW(as_wcstr(os_path)) || GetLastError() != ERROR_ACCESS_DENIED) {
-        return;
-    }
-    if (is_unsupported_request(delete_by_handle_posix(os_path))) {
-        delete_by_handle_classic(os_path);
     }
 }
 

@@ -2,12 +2,13 @@
 
 #include <vector>
 
-#include "core/os_error_text.h"
 #include "core/paths.h"
 #include "core/quoting.h"
 #include "platform/handles.h"
+#include "platform/os_error_text.h"
+#include "platform/path_forms.h"
+#include "platform/string_queries.h"
 #include "platform/win32.h"
-#include "platform/win32_queries.h"
 
 namespace vellomar {
 
@@ -16,10 +17,11 @@ namespace {
 template <typename T>
 using Result = std::variant<T, LaunchError>;
 
-// A started child: both handles belong to the launch that created it.
+// A started child: both handles belong to the launch that created it, which closes the process
+// handle first (members go in reverse order).
 struct Child {
-    UniqueHandle process;
     UniqueHandle thread;
+    UniqueHandle process;
 };
 
 static_assert(detached_process == DETACHED_PROCESS && create_new_process_group == CREATE_NEW_PROCESS_GROUP);
@@ -102,7 +104,7 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
         const DWORD error = GetLastError();
         return os_error(error);
     }
-    return Child{UniqueHandle(info.hProcess), UniqueHandle(info.hThread)};
+    return Child{UniqueHandle(info.hThread), UniqueHandle(info.hProcess)};
 }
 
 // The steps shared by both modes; nothing is started before create_child.
@@ -134,12 +136,6 @@ Result<Child> start_child(const LaunchRequest& request) {
     return create_child(application, std::get<std::u16string>(command_line), request);
 }
 
-// Process handle first, then the thread handle.
-void release(Child& child) {
-    child.process.reset();
-    child.thread.reset();
-}
-
 std::variant<std::int32_t, LaunchError> wait_for_exit_code(HANDLE process) {
     if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
         const DWORD error = GetLastError();
@@ -156,35 +152,19 @@ std::variant<std::int32_t, LaunchError> wait_for_exit_code(HANDLE process) {
 }  // namespace
 
 std::variant<std::int32_t, LaunchError> run_and_wait(const LaunchRequest& request) {
-    Result<Child> started = start_child(request);
+    const Result<Child> started = start_child(request);
     if (const LaunchError* error = std::get_if<LaunchError>(&started)) {
         return *error;
     }
-    Child& child = std::get<Child>(started);
-    const std::variant<std::int32_t, LaunchError> outcome = wait_for_exit_code(child.process.get());
-    release(child);
-    return outcome;
+    return wait_for_exit_code(std::get<Child>(started).process.get());
 }
 
 std::optional<LaunchError> start_and_release(const LaunchRequest& request) {
-    Result<Child> started = start_child(request);
+    const Result<Child> started = start_child(request);
     if (const LaunchError* error = std::get_if<LaunchError>(&started)) {
         return *error;
     }
-    release(std::get<Child>(started));
     return std::nullopt;
-}
-
-std::u16string os_error_text(std::uint32_t code) {
-    constexpr DWORD capacity = 2048;
-    wchar_t buffer[capacity];
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        buffer, capacity, nullptr);
-    if (length == 0) {
-        const DWORD error = GetLastError();
-        return with_os_error_suffix(format_failure_message(code, error), code);
-    }
-    return with_os_error_suffix(system_message(from_wide(buffer, length), code), code);
 }
 
 std::u16string launch_error_text(const LaunchError& error) {

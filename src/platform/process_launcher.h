@@ -1,6 +1,10 @@
 #pragma once
 // Starts one program: exactly the fully qualified file it is given, with its arguments quoted for
 // the C runtime (or run through cmd.exe when it is a batch script). Standard types only.
+// It refuses a NUL in the program, the arguments or the directory, and a batch path the script
+// line cannot quote (a `"`), with a fixed error. The update sequence cannot reach these guards (its
+// paths come from a NUL-terminated command line and name existing files), but they are the
+// launcher's own contract and stay, whoever calls it.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -42,9 +46,6 @@ inline constexpr std::u16string_view nul_in_path_message = u"strings passed to W
 
 // Starts the child and lets go of it at once.
 [[nodiscard]] std::optional<LaunchError> start_and_release(const LaunchRequest& request);
-
-// The system's message for an OS error code, then " (os error N)".
-std::u16string os_error_text(std::uint32_t code);
 
 // What the helper's messages insert for a launch failure.
 std::u16string launch_error_text(const LaunchError& error);

@@ -7,21 +7,26 @@ namespace vellomar {
 
 namespace {
 
-// In the session's namespace: each user updates their own installation without waiting for others.
+// In the session's namespace: each session's helpers wait for one another, and those of other
+// sessions (another user, the same user logged on twice) do not.
 constexpr const wchar_t* update_mutex_name = L"Local\\Vellomar.Update";
+
+BOOL release_and_close(HANDLE mutex) {
+    (void)ReleaseMutex(mutex);
+    return CloseHandle(mutex);
+}
 
 }  // namespace
 
-UpdateLock::~UpdateLock() {
-    if (mutex_ != nullptr) {
-        (void)ReleaseMutex(mutex_);
-        (void)CloseHandle(mutex_);
-    }
+void UpdateLock::release_mutex(void* mutex) {
+    close_keeping_last_error<HANDLE, release_and_close>(mutex);
 }
 
-// A mutex abandoned by a helper that was killed is owned all the same, and its installer has ended
-// with it. Should the mutex not be had at all (another kind of object holds the name), the update
-// goes on unguarded rather than not at all.
+// A mutex abandoned by a helper that ended without releasing it is owned all the same; that says
+// nothing about its installer, which may still be running (a helper killed from Task Manager leaves
+// its installer behind). Should the mutex not be had at all, the update goes on unguarded rather
+// than not at all: another kind of object holds the name, or an elevated helper created the mutex
+// and a normal one may not open it.
 UpdateLock take_update_lock() {
     UniqueHandle mutex(CreateMutexW(nullptr, FALSE, update_mutex_name));
     if (!mutex.valid()) {

@@ -1,23 +1,26 @@
 #pragma once
 // One update of the application at a time in a session: a named mutex, held from the installer
-// check to the helper's end. Standard types only.
+// check through the silent runs and what follows them, never while a box waits for the user.
+// Standard types only.
+#include "platform/unique_owner.h"
 
 namespace vellomar {
 
-// Ownership of the update mutex, released when this ends; should the process end first (a failure
-// reported with a box, or a helper that was killed), the system releases it as abandoned.
-class UpdateLock {
-public:
-    explicit UpdateLock(void* mutex) : mutex_(mutex) {}
-    UpdateLock(const UpdateLock&) = delete;
-    UpdateLock& operator=(const UpdateLock&) = delete;
-    ~UpdateLock();
-
-private:
-    void* mutex_;  // nullptr when the mutex could not be had
-};
+class UpdateLock;
 
 // Waits without a time limit until no other helper of this session holds the lock.
 [[nodiscard]] UpdateLock take_update_lock();
+
+// Ownership of the update mutex, released when this ends; should the process end first (a helper
+// that was killed), the system releases it as abandoned.
+class UpdateLock {
+private:
+    friend UpdateLock take_update_lock();
+    // Releases and closes the mutex.
+    static void release_mutex(void* mutex);
+    explicit UpdateLock(void* mutex) : mutex_(mutex) {}
+
+    UniqueOwner<void*, release_mutex, 0> mutex_;  // empty when the mutex could not be had
+};
 
 }  // namespace vellomar

@@ -1,6 +1,5 @@
-#include "platform/win32_queries.h"
+#include "platform/string_queries.h"
 
-#include "core/command_line.h"
 #include "platform/win32.h"
 
 namespace vellomar {
@@ -55,36 +54,6 @@ OsResult<std::u16string> system_directory() {
 
 OsResult<std::u16string> full_path_name(const std::u16string& path) {
     return run_query(StringQuery::full_path_name, path);
-}
-
-std::u16string fully_qualified_path(const std::u16string& path) {
-    if (is_fully_qualified(path)) {
-        return path;
-    }
-    const OsResult<std::u16string> absolute = full_path_name(path);
-    return absolute.ok() ? absolute.value : path;
-}
-
-// The absolute form drops what the verbatim prefix would otherwise keep literally (`.`, `..`,
-// `/`, trailing dots and spaces).
-OsResult<std::u16string> system_path(const std::u16string& fully_qualified, PathUse use) {
-    if (!needs_long_form(fully_qualified, use)) {
-        return {fully_qualified};
-    }
-    OsResult<std::u16string> absolute = full_path_name(fully_qualified);
-    if (absolute.ok()) {
-        absolute.value = with_verbatim_prefix(absolute.value);
-    }
-    return absolute;
-}
-
-std::vector<std::u16string> process_arguments() {
-    const wchar_t* command_line = GetCommandLineW();
-    if (command_line != nullptr && *command_line != L'\0') {
-        return split_command_line(from_wide(command_line, wcslen(command_line)), {});
-    }
-    // Without a command line the program name is all there is; an unreadable one is empty.
-    return split_command_line({}, module_file_name().value);
 }
 
 }  // namespace vellomar
