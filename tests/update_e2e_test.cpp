@@ -9,6 +9,7 @@
 #include "probe_support.h"
 #include "processes.h"
 #include "scratch_entry_test.h"
+#include "update_timing.h"
 
 #include <winternl.h>
 
@@ -84,26 +85,54 @@ protected:
 };
 
 // What happens before the helper runs, beyond the fixture's layout.
-enum class Before { nothing, delete_package, package_is_directory, read_only_package, delete_application };
+enum class Before {
+    nothing, delete_package, package_is_directory, read_only_package, delete_application, lock_name_taken
+};
 
-// One run of the helper over the fixture's files, with the entry as the installer leaves it; `tail`,
-// `directory` and `box` hold the fields run_helper expands.
-struct UpdateCase {
-    const char* name;
+// The world the helper meets: the fixture's files changed by `before`, the command line `tail` (with
+// the fields run_helper expands) and the installer stand-in's exit codes, one per run.
+struct World {
     Before before;
     std::wstring tail;
-    const wchar_t* installer_codes;  // the installer stand-in's exit codes, one per run
-    std::uint32_t silent_runs;       // each `/S /UPDATE /D=<directory>`, at least 1 s apart
+    const wchar_t* installer_codes;
+};
+
+// The installer's runs: `silent` times `/S /UPDATE /D=<directory>`, at least 1 s apart, then, when
+// `interactive`, opened through the shell without arguments.
+struct Runs {
+    std::uint32_t silent;
     const wchar_t* directory;
-    bool interactive_run;            // then the installer is opened through the shell, without arguments
+    bool interactive;
+};
+
+// How the helper ends: its exit code, its one error box (nullptr: none, otherwise with the fields
+// expanded) and its standard error.
+struct Ending {
     DWORD exit_code;
-    const wchar_t* box;              // the one error box; nullptr: none
+    const wchar_t* box;
     const char* standard_error;
+};
+
+// What it leaves behind, the entry as the installer leaves it before: the stamp (nullptr:
+// DisplayVersion is not written) and the application started once, in its directory.
+struct Effects {
     bool package_deleted;
-    const wchar_t* display_version;  // the stamp; nullptr: DisplayVersion is not written
+    const wchar_t* display_version;
     DWORD major, minor;
-    bool relaunched;                 // the application is started once, in its directory
+    bool relaunched;
+};
+
+struct Expectation {
+    Runs runs;
+    Ending ending;
+    Effects effects;
     std::uint64_t min_elapsed_ms;
+};
+
+struct UpdateCase {
+    const char* name;
+    World world;
+    Expectation expected;
 };
 
 void PrintTo(const UpdateCase& row, std::ostream* out) { *out << row.name; }
@@ -111,58 +140,84 @@ void PrintTo(const UpdateCase& row, std::ostream* out) { *out << row.name; }
 const std::wstring installer_tail = L" --pid {pid} --installer \"{installer}\"";
 const std::wstring standard_tail = installer_tail + L" --launch \"{app}\" --version 2.3.0";
 
+const Ending clean = {0, nullptr, ""};
+Ending after_fallback(const char* standard_error) { return {0, nullptr, standard_error}; }
+Ending reported(const wchar_t* box) { return {1, box, ""}; }
+const Effects updated = {true, L"2.3.0", 2, 3, true};
+const Effects installed_only = {true, nullptr, 0, 0, false};
+const Effects untouched = {false, nullptr, 0, 0, false};
+const Runs no_runs = {0, nullptr, false};
+const Runs three_then_shell = {3, L"{app_dir}", true};
+// Below the sum of the pauses by a margin for the clock.
+constexpr std::uint64_t pauses_ms(std::uint64_t sum) { return sum - 100; }
+
 const UpdateCase update_cases[] = {
-    // An id that cannot be opened costs a 2 s pause, then 800 ms of settling.
-    {"HappyPathInstallsStampsAndRelaunches", Before::nothing,
-     L" --pid 0 --installer \"{installer}\" --launch \"{app}\" --version 2.3.0", L"0", 1, L"{app_dir}", false, 0,
-     nullptr, "", true, L"2.3.0", 2, 3, true, 2700},
-    {"TrailingSeparatorsOfTheDirectoryAreRemoved", Before::nothing, installer_tail + L" --install-dir C:\\dir\\\\//",
-     L"0", 1, L"C:\\dir", false, 0, nullptr, "", true, nullptr, 0, 0, false, 0},
-    {"DriveRootBecomesTheBareDrive", Before::nothing, installer_tail + L" --install-dir C:\\", L"0", 1, L"C:", false,
-     0, nullptr, "", true, nullptr, 0, 0, false, 0},
-    {"ExplicitDirectoryWinsOverTheLaunchParent", Before::nothing,
-     standard_tail + L" --install-dir \"D:\\Other Place\"", L"0", 1, L"D:\\Other Place", false, 0, nullptr, "", true,
-     L"2.3.0", 2, 3, true, 0},
-    {"ThreeFailuresReportAndOpenTheInstallerInteractively", Before::nothing, standard_tail, L"1", 3, L"{app_dir}",
-     true, 0, nullptr, "silent install failed: Some(\"安装程序退出码 1\")\n", false, nullptr, 0, 0, false, 0},
-    {"CrashCodeIsReportedAsSignedDecimal", Before::nothing, installer_tail + L" --install-dir C:\\x",
-     L"0xC0000005", 3, L"C:\\x", true, 0, nullptr, "silent install failed: Some(\"安装程序退出码 -1073741819\")\n",
-     false, nullptr, 0, 0, false, 0},
-    {"SuccessOnTheSecondAttemptFinishesNormally", Before::nothing, standard_tail, L"5,0", 2, L"{app_dir}", false, 0,
-     nullptr, "", true, L"2.3.0", 2, 3, true, 0},
-    // The 800 ms settling pause, then two 1 s pauses between the attempts, none of which starts anything.
-    {"EmptyDirectoryFailsWithoutStartingTheInstaller", Before::nothing, installer_tail + L" --install-dir \\", L"0",
-     0, nullptr, true, 0, nullptr, "silent install failed: Some(\"安装目录无效\")\n", false, nullptr, 0, 0, false,
-     2700},
-    {"WithoutAnyDirectoryTheInstallerIsOpenedInteractivelyAtOnce", Before::nothing, installer_tail + L" --version 9.9",
-     L"0", 0, nullptr, true, 0, nullptr, "", false, nullptr, 0, 0, false, 0},
-    {"MissingPackageIsReported", Before::delete_package, standard_tail, L"0", 0, nullptr, false, 1,
-     L"安装包不存在: {installer}", "", true, nullptr, 0, 0, false, 0},
-    {"PackageThatIsADirectoryIsReported", Before::package_is_directory, installer_tail + L" --install-dir C:\\x",
-     L"0", 0, nullptr, false, 1, L"安装包不存在: {installer}", "", false, nullptr, 0, 0, false, 0},
-    {"MissingApplicationAfterInstallIsReportedAfterTheStamp", Before::delete_application, standard_tail, L"0", 1,
-     L"{app_dir}", false, 1, L"未找到程序: {app}", "", true, L"2.3.0", 2, 3, false, 0},
-    {"ReadOnlyPackageIsDeleted", Before::read_only_package, standard_tail, L"0", 1, L"{app_dir}", false, 0, nullptr,
-     "", true, L"2.3.0", 2, 3, true, 0},
-    {"WhitespaceVersionWritesNothingButStillRelaunches", Before::nothing,
-     installer_tail + L" --launch \"{app}\" --version \" \t \"", L"0", 1, L"{app_dir}", false, 0, nullptr, "", true,
-     nullptr, 0, 0, true, 0},
+    // An id that cannot be opened costs its pause, then the settling one.
+    {"HappyPathInstallsStampsAndRelaunches",
+     {Before::nothing, L" --pid 0 --installer \"{installer}\" --launch \"{app}\" --version 2.3.0", L"0"},
+     {{1, L"{app_dir}", false}, clean, updated,
+      pauses_ms(vellomar::unopenable_process_pause_ms + vellomar::settling_pause_ms)}},
+    {"TrailingSeparatorsOfTheDirectoryAreRemoved",
+     {Before::nothing, installer_tail + L" --install-dir C:\\dir\\\\//", L"0"},
+     {{1, L"C:\\dir", false}, clean, installed_only, 0}},
+    {"DriveRootBecomesTheBareDrive", {Before::nothing, installer_tail + L" --install-dir C:\\", L"0"},
+     {{1, L"C:", false}, clean, installed_only, 0}},
+    {"ExplicitDirectoryWinsOverTheLaunchParent",
+     {Before::nothing, standard_tail + L" --install-dir \"D:\\Other Place\"", L"0"},
+     {{1, L"D:\\Other Place", false}, clean, updated, 0}},
+    {"ThreeFailuresReportAndOpenTheInstallerInteractively", {Before::nothing, standard_tail, L"1"},
+     {three_then_shell, after_fallback("silent install failed: Some(\"安装程序退出码 1\")\n"), untouched, 0}},
+    {"CrashCodeIsReportedAsSignedDecimal",
+     {Before::nothing, installer_tail + L" --install-dir C:\\x", L"0xC0000005"},
+     {{3, L"C:\\x", true}, after_fallback("silent install failed: Some(\"安装程序退出码 -1073741819\")\n"),
+      untouched, 0}},
+    {"SuccessOnTheSecondAttemptFinishesNormally", {Before::nothing, standard_tail, L"5,0"},
+     {{2, L"{app_dir}", false}, clean, updated, 0}},
+    // The settling pause, then the two pauses between the attempts, none of which starts anything.
+    {"EmptyDirectoryFailsWithoutStartingTheInstaller",
+     {Before::nothing, installer_tail + L" --install-dir \\", L"0"},
+     {{0, nullptr, true}, after_fallback("silent install failed: Some(\"安装目录无效\")\n"), untouched,
+      pauses_ms(vellomar::settling_pause_ms + 2 * vellomar::retry_pause_ms)}},
+    {"WithoutAnyDirectoryTheInstallerIsOpenedInteractivelyAtOnce",
+     {Before::nothing, installer_tail + L" --version 9.9", L"0"}, {{0, nullptr, true}, clean, untouched, 0}},
+    {"MissingPackageIsReported", {Before::delete_package, standard_tail, L"0"},
+     {no_runs, reported(L"安装包不存在: {installer}"), {true, nullptr, 0, 0, false}, 0}},
+    {"PackageThatIsADirectoryIsReported",
+     {Before::package_is_directory, installer_tail + L" --install-dir C:\\x", L"0"},
+     {no_runs, reported(L"安装包不存在: {installer}"), untouched, 0}},
+    // A query of the empty path reports zero characters; the package is then missing as any other.
+    {"EmptyPackagePathIsReportedAsMissing",
+     {Before::nothing, L" --pid {pid} --installer \"\" --install-dir C:\\x", L"0"},
+     {no_runs, reported(L"安装包不存在: "), untouched, 0}},
+    {"MissingApplicationAfterInstallIsReportedAfterTheStamp", {Before::delete_application, standard_tail, L"0"},
+     {{1, L"{app_dir}", false}, reported(L"未找到程序: {app}"), {true, L"2.3.0", 2, 3, false}, 0}},
+    {"ReadOnlyPackageIsDeleted", {Before::read_only_package, standard_tail, L"0"},
+     {{1, L"{app_dir}", false}, clean, updated, 0}},
+    {"WhitespaceVersionWritesNothingButStillRelaunches",
+     {Before::nothing, installer_tail + L" --launch \"{app}\" --version \" \t \"", L"0"},
+     {{1, L"{app_dir}", false}, clean, {true, nullptr, 0, 0, true}, 0}},
     // Made absolute against the helper's current directory, as the package is: the installer would
     // otherwise decide what a relative /D= means.
-    {"RelativeDirectoryIsMadeAbsoluteAgainstTheCurrentDirectory", Before::nothing,
-     installer_tail + L" --install-dir \"..\\App Dir\\\\\"", L"0", 1, L"{app_dir}", false, 0, nullptr, "", true,
-     nullptr, 0, 0, false, 0},
-    {"WithoutLaunchNothingIsStarted", Before::nothing, installer_tail + L" --install-dir C:\\x --version 3", L"0", 1,
-     L"C:\\x", false, 0, nullptr, "", true, L"3", 3, 0, false, 0},
+    {"RelativeDirectoryIsMadeAbsoluteAgainstTheCurrentDirectory",
+     {Before::nothing, installer_tail + L" --install-dir \"..\\App Dir\\\\\"", L"0"},
+     {{1, L"{app_dir}", false}, clean, installed_only, 0}},
+    {"WithoutLaunchNothingIsStarted",
+     {Before::nothing, installer_tail + L" --install-dir C:\\x --version 3", L"0"},
+     {{1, L"C:\\x", false}, clean, {true, L"3", 3, 0, false}, 0}},
+    // Another kind of object under the lock's name: the update goes on unguarded rather than not at all.
+    {"LockNameHeldByAnotherKindOfObjectLeavesTheUpdateUnguarded", {Before::lock_name_taken, standard_tail, L"0"},
+     {{1, L"{app_dir}", false}, clean, updated, 0}},
 };
 
 class UpdateTable : public Update, public testing::WithParamInterface<UpdateCase> {};
 
 TEST_P(UpdateTable, Run) {
-    const UpdateCase& row = GetParam();
+    const World& world = GetParam().world;
+    const Expectation& expected = GetParam().expected;
     ASSERT_TRUE(create_entry(user_entry_));
-    ASSERT_TRUE(probe::place_probe(installer_, installer_log_, row.installer_codes));
-    switch (row.before) {
+    ASSERT_TRUE(probe::place_probe(installer_, installer_log_, world.installer_codes));
+    vellomar::UniqueHandle lock_name_holder;
+    switch (world.before) {
     case Before::nothing: break;
     case Before::delete_package: ASSERT_TRUE(DeleteFileW(installer_.c_str())); break;
     case Before::package_is_directory:
@@ -171,47 +226,54 @@ TEST_P(UpdateTable, Run) {
         break;
     case Before::read_only_package: ASSERT_TRUE(SetFileAttributesW(installer_.c_str(), FILE_ATTRIBUTE_READONLY)); break;
     case Before::delete_application: ASSERT_TRUE(DeleteFileW(app_.c_str())); break;
+    case Before::lock_name_taken:
+        lock_name_holder = vellomar::UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, L"Local\\Vellomar.Update"));
+        ASSERT_TRUE(lock_name_holder.valid());
+        ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+        break;
     }
 
-    const probe::RunResult result = run_helper(row.tail);
+    const probe::RunResult result = run_helper(world.tail);
     ASSERT_TRUE(result.started);
     EXPECT_FALSE(result.timed_out);
-    EXPECT_EQ(result.exit_code, row.exit_code);
-    if (row.box != nullptr) {
+    EXPECT_EQ(result.exit_code, expected.ending.exit_code);
+    if (expected.ending.box != nullptr) {
         ASSERT_EQ(result.boxes.size(), 1u);
-        EXPECT_EQ(result.boxes[0].text, expand(row.box));
+        EXPECT_EQ(result.boxes[0].text, expand(expected.ending.box));
     } else {
         EXPECT_TRUE(result.boxes.empty());
     }
-    EXPECT_EQ(result.standard_error, row.standard_error);
-    EXPECT_GE(result.elapsed_ms, row.min_elapsed_ms);
+    EXPECT_EQ(result.standard_error, expected.ending.standard_error);
+    EXPECT_GE(result.elapsed_ms, expected.min_elapsed_ms);
 
     // The relaunched application and the shell-opened installer may log after the helper has ended;
     // then nothing more may follow.
-    const size_t run_count = row.silent_runs + (row.interactive_run ? 1 : 0);
-    (void)wait_for_runs(app_log_, row.relaunched ? 1 : 0);
+    const Runs& runs_expected = expected.runs;
+    const Effects& effects = expected.effects;
+    const size_t run_count = runs_expected.silent + (runs_expected.interactive ? 1 : 0);
+    (void)wait_for_runs(app_log_, effects.relaunched ? 1 : 0);
     (void)wait_for_runs(installer_log_, run_count);
     Sleep(500);
     const std::vector<ProbeRecord> runs = read_probe_log(installer_log_);
     const std::vector<ProbeRecord> launches = read_probe_log(app_log_);
     ASSERT_EQ(runs.size(), run_count);
-    for (size_t i = 0; i < row.silent_runs; ++i) {
-        EXPECT_EQ(runs[i].command_line, in_quotes(installer_) + L" /S /UPDATE /D=" + expand(row.directory));
+    for (size_t i = 0; i < runs_expected.silent; ++i) {
+        EXPECT_EQ(runs[i].command_line, in_quotes(installer_) + L" /S /UPDATE /D=" + expand(runs_expected.directory));
         EXPECT_EQ(runs[i].directory, work_dir_);
         if (i > 0) {
-            EXPECT_GE(runs[i].time_ms - runs[i - 1].time_ms, 950u);
+            EXPECT_GE(runs[i].time_ms - runs[i - 1].time_ms, vellomar::retry_pause_ms - 50);
         }
     }
-    if (row.interactive_run) {
+    if (runs_expected.interactive) {
         EXPECT_EQ(runs.back().argv.size(), 1u);
         EXPECT_EQ(runs.back().command_line.find(L"/S"), std::wstring::npos);
     }
-    EXPECT_EQ(probe::file_exists(installer_), !row.package_deleted);
+    EXPECT_EQ(probe::file_exists(installer_), !effects.package_deleted);
 
-    if (row.display_version != nullptr) {
-        EXPECT_EQ(read_string(HKEY_CURRENT_USER, L"DisplayVersion"), row.display_version);
-        EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMajor"), row.major);
-        EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMinor"), row.minor);
+    if (effects.display_version != nullptr) {
+        EXPECT_EQ(read_string(HKEY_CURRENT_USER, L"DisplayVersion"), effects.display_version);
+        EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMajor"), effects.major);
+        EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMinor"), effects.minor);
     } else {
         EXPECT_FALSE(probe::read_value(HKEY_CURRENT_USER, L"DisplayVersion").has_value());
         EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMinor"), 7u);
@@ -219,8 +281,8 @@ TEST_P(UpdateTable, Run) {
     EXPECT_EQ(read_string(HKEY_CURRENT_USER, L"DisplayName"), L"Vellomar");
     EXPECT_FALSE(probe::entry_exists(HKEY_LOCAL_MACHINE));
 
-    ASSERT_EQ(launches.size(), row.relaunched ? 1u : 0u);
-    if (row.relaunched) {
+    ASSERT_EQ(launches.size(), effects.relaunched ? 1u : 0u);
+    if (effects.relaunched) {
         EXPECT_EQ(launches[0].command_line, in_quotes(app_));
         EXPECT_EQ(launches[0].directory, app_dir_);
     }
@@ -278,6 +340,52 @@ TEST_F(Update, TwoHelpersNeverRunTheirInstallersAtOnce) {
     EXPECT_GE(later - earlier, 1400u);
 }
 
+// Whether `pid` shows a box with the helper's caption, left as it is.
+bool shows_box(DWORD pid) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, probe::helper_caption)) != nullptr;) {
+        DWORD owner = 0;
+        (void)GetWindowThreadProcessId(window, &owner);
+        if (owner == pid) return true;
+    }
+    return false;
+}
+
+// A box waits for the user as long as it takes; the next helper's update does not wait with it.
+TEST_F(Update, UnansweredBoxDoesNotHoldUpTheNextUpdate) {
+    const std::wstring second_installer = package_dir_ + L"\\setup2.exe", second_log = base_ / L"installer2.log";
+    ASSERT_TRUE(probe::place_probe(second_installer, second_log, L"0"));
+    // The first helper installs, finds no application to relaunch, and says so in a box left open.
+    const std::wstring missing_app = app_dir_ + L"\\missing.exe";
+    const probe::StartedProcess first = probe::start_process(
+        probe::helper_path(),
+        in_quotes(probe::helper_path()) + expand(L" --pid {pid} --installer \"{installer}\" --launch ") +
+            in_quotes(missing_app) + expand(L" --install-dir \"{app_dir}\""),
+        0, work_dir_);
+    ASSERT_TRUE(first.process.valid());
+    ASSERT_TRUE(probe::poll_until([&] { return shows_box(first.id); }, 30000));
+
+    probe::RunOptions options;
+    options.current_directory = work_dir_;
+    options.timeout_ms = 30000;
+    const probe::RunResult second = probe::run_helper(
+        expand(L" --pid {pid} --installer ") + in_quotes(second_installer) + expand(L" --install-dir \"{app_dir}\""),
+        options);
+    EXPECT_FALSE(second.timed_out) << "the second helper waited for the first one's box";
+    EXPECT_EQ(second.exit_code, 0u);
+    EXPECT_EQ(read_probe_log(second_log).size(), 1u);
+    EXPECT_EQ(WaitForSingleObject(first.process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
+
+    // Answered at last, the box ends the first helper as it should.
+    probe::BoxWatch watch(first.id, probe::helper_caption);
+    ASSERT_EQ(WaitForSingleObject(first.process.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
+    const std::vector<probe::MessageBoxRecord> boxes = watch.stop();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, L"未找到程序: " + missing_app);
+    DWORD exit_code = 0;
+    EXPECT_TRUE(GetExitCodeProcess(first.process.get(), &exit_code));
+    EXPECT_EQ(exit_code, 1u);
+}
+
 // cmd.exe would run what follows `&` in the directory as a command of its own and report its result.
 TEST_F(Update, BatchInstallerIsNotRunWithADirectoryCmdWouldSplit) {
     const std::wstring script = package_dir_ + L"\\setup.cmd", marker = base_ / L"marker.txt";
@@ -303,8 +411,8 @@ TEST_F(Update, RunningApplicationIsWaitedFor) {
     EXPECT_EQ(result.exit_code, 0u);
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
-    // The application lives 3 s; the installer follows its exit by the 800 ms settling pause.
-    EXPECT_GE(installs[0].time_ms, started + 3000 + 700);
+    // The application lives 3 s; the installer follows its exit by the settling pause.
+    EXPECT_GE(installs[0].time_ms, started + 3000 + pauses_ms(vellomar::settling_pause_ms));
 }
 
 TEST_F(Update, LockedExecutableIsWaitedForUntilReleased) {
@@ -315,8 +423,8 @@ TEST_F(Update, LockedExecutableIsWaitedForUntilReleased) {
     EXPECT_EQ(result.exit_code, 0u);
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
-    // The lock was taken after its holder started; the installer follows its release by 800 ms.
-    EXPECT_GE(installs[0].time_ms, lock.started_ms() + 3000 + 700);
+    // The lock was taken after its holder started; the installer follows its release by the settling pause.
+    EXPECT_GE(installs[0].time_ms, lock.started_ms() + 3000 + pauses_ms(vellomar::settling_pause_ms));
     EXPECT_LT(result.elapsed_ms, 12000u);
 }
 
@@ -377,7 +485,8 @@ TEST_F(Update, ProcessCreatedAfterTheHelperIsNotWaitedFor) {
     ASSERT_EQ(waited, WAIT_OBJECT_0) << "the helper waited for a process younger than itself";
     EXPECT_EQ(exit_code, 0u);
     EXPECT_LT(elapsed, 15000u);
-    EXPECT_GE(elapsed, 2700u);  // treated like an id that cannot be opened: the 2 s pause
+    // Treated like an id that cannot be opened: its pause, then the settling one.
+    EXPECT_GE(elapsed, pauses_ms(vellomar::unopenable_process_pause_ms + vellomar::settling_pause_ms));
     EXPECT_EQ(read_probe_log(installer_log_).size(), 1u);
 }
 
