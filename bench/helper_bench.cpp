@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "files.h"
+#include "helper_image.h"
 #include "probe_support.h"
 #include "processes.h"
+#include "update_timing.h"
 
 namespace {
 
@@ -24,9 +26,9 @@ using probe::in_quotes;
 using Samples = std::vector<double>;
 
 // The pauses the helper's behaviour mandates.
-constexpr double dead_pid_pause_ms = 2000;
-constexpr double settling_pause_ms = 800;
-constexpr double retry_pause_ms = 1000;
+constexpr double dead_pid_pause_ms = vellomar::unopenable_process_pause_ms;
+constexpr double settling_pause_ms = vellomar::settling_pause_ms;
+constexpr double retry_pause_ms = vellomar::retry_pause_ms;
 
 const std::wstring& noop_path() {
     static const std::wstring path = probe::own_directory() + L"bench_noop.exe";
@@ -341,6 +343,26 @@ void measure_round(Results& r, int i, bool with_cpu) {
     add(r.cpu_lock, cpu_waiting_for_unlock(), "CPU waiting for the unlock", i);
 }
 
+// The helper's size (the link strips it) and imports, judged by the rules of its PE image test.
+void print_image() {
+    const std::optional<probe::PeImage> image = probe::read_pe_image(probe::own_directory() + L"vellomar-update.exe");
+    if (!image) {
+        std::printf("\nThe helper's image could not be read.\n");
+        return;
+    }
+    std::string imports, foreign;
+    for (const std::string& name : image->imports) {
+        imports += (imports.empty() ? "" : " ") + name;
+        if (!probe::is_system_dll(name)) foreign += " " + name;
+    }
+    const std::size_t budget = probe::helper_size_budget_kib;
+    std::printf("\nSize and imports\n\n| what | value | target |\n|---|---|---|\n");
+    std::printf("| size | %zu bytes = %.1f KiB | ≤ %zu KiB: %s |\n", image->file_size, image->file_size / 1024.0, budget,
+                image->file_size <= budget * 1024 ? "met" : "missed");
+    std::printf("| imports | %s | system DLLs only: %s%s |\n", imports.c_str(), foreign.empty() ? "met" : "missed:",
+                foreign.c_str());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -393,5 +415,6 @@ int wmain(int argc, wchar_t** argv) {
         "| what | median | max | runs |\n|---|---|---|---|\n");
     floor_row("10 s waiting for a live application", r.cpu_app);
     floor_row("10 s waiting for a locked executable", r.cpu_lock);
+    print_image();
     return 0;
 }
