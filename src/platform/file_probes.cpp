@@ -4,8 +4,8 @@
 
 #include "core/paths.h"
 #include "platform/handles.h"
-#include "platform/timing.h"
 #include "platform/path_forms.h"
+#include "platform/timing.h"
 #include "platform/win32.h"
 
 namespace vellomar {

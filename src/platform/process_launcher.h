@@ -2,9 +2,9 @@
 // Starts one program: exactly the fully qualified file it is given, with its arguments quoted for
 // the C runtime (or run through cmd.exe when it is a batch script). Standard types only.
 // It refuses a NUL in the program, the arguments or the directory, and a batch path the script
-// line cannot quote (a `"`), with a fixed error. The update sequence cannot reach these guards (its
-// paths come from a NUL-terminated command line and name existing files), but they are the
-// launcher's own contract and stay, whoever calls it.
+// line cannot quote (a `"`, a trailing `\`), with a fixed error. The update sequence cannot reach
+// these guards (its values come from a NUL-terminated command line, and its paths name existing
+// files), but they are the launcher's own contract and stay, whoever calls it.
 #include <cstdint>
 #include <optional>
 #include <string>

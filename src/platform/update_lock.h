@@ -1,6 +1,8 @@
 #pragma once
-// One update of the application at a time in a session: a named mutex, held from the installer
-// check through the silent runs and what follows them, never while a box waits for the user.
+// One update of the application at a time in a session (not per user: the same user logged on
+// twice has two): a named mutex, held from the installer check through the silent runs and what
+// follows them, never while a box waits for the user. It keeps silent runs apart only: the
+// installer the fallback opens through the shell shows its wizard after the lock is released.
 // Standard types only.
 #include "platform/unique_owner.h"
 
