@@ -116,6 +116,9 @@ TEST(BuildScriptCommandLine, NoArgumentsStillClosesBothQuotes) {
 TEST(BuildScriptCommandLine, ArgumentQuotingFollowsTheSafeCharacterSet) {
     const TextCase cases[] = {
         {u"plain", u"plain"},
+        {u"/UPDATE", u"/UPDATE"},
+        {u"azAZ09", u"azAZ09"},
+        {u"`[{", u"\"`[{\""},
         {u"C:\\dir\\file.txt", u"C:\\dir\\file.txt"},
         {u"#$*+-./:?@\\_x", u"#$*+-./:?@\\_x"},
         {u"", u"\"\""},
@@ -178,7 +181,7 @@ TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
     const std::pair<std::u16string_view, bool> cases[] = {
         {u"RUN.CMD", true},   {u"run.Bat", true},  {u"C:\\x\\.bat", true}, {u"run.bat.exe", false},
         {u"runbat", false},   {u"bat", false},     {u"run.bas", false},    {u"run.cmd ", false},
-        {u"run.bat\\", false}, {u"", false},
+        {u"run.bat\\", false}, {u"", false},            {u"SETUP.BAT", true}, {u".bat", true},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(has_batch_extension(path), expected) << testing::PrintToString(path);
