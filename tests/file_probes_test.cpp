@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "platform/handles.h"
@@ -115,62 +116,69 @@ TEST_F(FileProbes, FileHeldWithoutSharingStillExists) {
     EXPECT_TRUE(is_existing_regular_file(u16(file_)));
 }
 
-TEST_F(FileProbes, UnlockWaitReturnsSoonAfterTheLockIsReleased) {
-    const probe::FileLock lock(file_, 2000);
-    ASSERT_TRUE(lock.wait_until_taken());
-    wait_for_file_unlock(u16(file_), 15, 200);
-    // The probe took the lock after it was started, so the lock lasted until at least then + 2 s.
-    const std::uint64_t elapsed = probe::epoch_ms() - lock.started_ms();
-    EXPECT_GE(elapsed, 1900u);
-    EXPECT_LT(elapsed, 8000u);
+TEST_F(FileProbes, UnlockWaitEndsWithTheLockOrAtItsLimit) {
+    struct UnlockCase {
+        const char* name;
+        std::wstring path;
+        DWORD hold_ms;  // another process holds the file without sharing this long; 0: nobody does
+        std::uint64_t limit_seconds;
+        std::uint64_t min_ms, max_ms;  // from the start of the hold, or else of the wait
+    };
+    const UnlockCase cases[] = {
+        {"lock released after 2 s", file_, 2000, 15, 1900, 8000},
+        {"unlocked file", file_, 0, 15, 0, 1000},
+        {"directory, which never opens for writing", dir_, 0, 2, 1900, 6000},
+    };
+    for (const UnlockCase& c : cases) {
+        std::optional<probe::FileLock> lock;
+        std::uint64_t start = probe::epoch_ms();
+        if (c.hold_ms > 0) {
+            lock.emplace(c.path, c.hold_ms);
+            ASSERT_TRUE(lock->wait_until_taken()) << c.name;
+            // The probe took the lock after it was started, so the lock lasted at least until then + hold_ms.
+            start = lock->started_ms();
+        }
+        wait_for_file_unlock(u16(c.path), c.limit_seconds, 200);
+        const std::uint64_t elapsed = probe::epoch_ms() - start;
+        EXPECT_GE(elapsed, c.min_ms) << c.name;
+        EXPECT_LT(elapsed, c.max_ms) << c.name;
+    }
 }
 
-TEST_F(FileProbes, UnlockWaitReturnsAtOnceForAnUnlockedFile) {
-    const std::uint64_t start = probe::epoch_ms();
-    wait_for_file_unlock(u16(file_), 15, 200);
-    EXPECT_LT(probe::epoch_ms() - start, 1000u);
-}
-
-TEST_F(FileProbes, UnlockWaitGivesUpAfterItsLimitOnADirectory) {
-    const std::uint64_t start = probe::epoch_ms();
-    wait_for_file_unlock(u16(dir_), 2, 200);
-    const std::uint64_t elapsed = probe::epoch_ms() - start;
-    EXPECT_GE(elapsed, 1900u);
-    EXPECT_LT(elapsed, 6000u);
-}
-
-TEST_F(FileProbes, PackageIsDeleted) {
-    delete_package(u16(file_));
-    EXPECT_FALSE(exists_verbatim(file_));
-}
-
-TEST_F(FileProbes, ReadOnlyPackageIsDeleted) {
-    const std::wstring read_only = dir_ + L"\\read-only.exe";
-    create_file(read_only, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    delete_package(u16(read_only));
-    EXPECT_FALSE(exists_verbatim(read_only));
-}
-
-TEST_F(FileProbes, MissingPackageIsIgnored) {
-    delete_package(u16(dir_ + L"\\missing.exe"));
-    delete_package(u16(dir_ + L"\\missing\\setup.exe"));
-    delete_package(u"");
-    EXPECT_TRUE(exists_verbatim(file_));
-    EXPECT_TRUE(exists_verbatim(dir_));
-}
-
-TEST_F(FileProbes, PackageHeldWithoutSharingIsLeftInPlace) {
-    probe::FileLock lock(file_, 20000);
-    ASSERT_TRUE(lock.wait_until_taken());
-    delete_package(u16(file_));
-    lock.release();
-    EXPECT_TRUE(exists_verbatim(file_));
-}
-
-TEST_F(FileProbes, DirectoryIsNotDeletedAsAPackage) {
-    delete_package(u16(dir_));
-    EXPECT_TRUE(exists_verbatim(dir_));
-    EXPECT_TRUE(exists_verbatim(file_));
+// Each row's package is its own file; the fixture's file and directory must survive every row.
+TEST_F(FileProbes, PackageDeletionTakesOnlyAFileNobodyHolds) {
+    struct DeleteCase {
+        const char* name;
+        std::wstring path;
+        DWORD attributes;  // of a file made at `path` first; 0: nothing is made
+        bool held;         // another process holds it open without sharing meanwhile
+        bool remains;
+    };
+    const DeleteCase cases[] = {
+        {"package", dir_ + L"\\package.exe", FILE_ATTRIBUTE_NORMAL, false, false},
+        {"read-only package", dir_ + L"\\read-only.exe", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE, false,
+         false},
+        {"package held without sharing", dir_ + L"\\held.exe", FILE_ATTRIBUTE_NORMAL, true, true},
+        {"missing package", dir_ + L"\\missing.exe", 0, false, false},
+        {"package in a missing directory", dir_ + L"\\missing\\setup.exe", 0, false, false},
+        {"empty path", L"", 0, false, false},
+        {"directory", dir_, 0, false, true},
+    };
+    for (const DeleteCase& c : cases) {
+        if (c.attributes != 0) {
+            create_file(c.path, c.attributes);
+        }
+        std::optional<probe::FileLock> lock;
+        if (c.held) {
+            lock.emplace(c.path, 20000);
+            ASSERT_TRUE(lock->wait_until_taken()) << c.name;
+        }
+        delete_package(u16(c.path));
+        lock.reset();
+        EXPECT_EQ(exists_verbatim(c.path), c.remains) << c.name;
+        EXPECT_TRUE(exists_verbatim(file_)) << c.name;
+        EXPECT_TRUE(exists_verbatim(dir_)) << c.name;
+    }
 }
 
 // Links are followed by the probes, and a package that is a link goes without its target.

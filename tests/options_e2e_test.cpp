@@ -60,14 +60,16 @@ TEST_F(RealHelper, MissingPackageIsReportedWithItsPathAfterTheWaits) {
     EXPECT_LT(result.elapsed_ms, 20000u);
 }
 
-TEST_F(RealHelper, UnpairedSurrogateInAPathIsShownAsReplacementCharacter) {
-    const probe::RunResult result = run_helper(L" --pid " + pid() + L" --installer C:\\x\xDC00y.exe");
-    expect_one_error_box(result, L"安装包不存在: C:\\x\xFFFDy.exe", 1);
-}
-
-TEST_F(RealHelper, VerbatimPrefixOfTheInstallerIsRemovedBeforeItIsShown) {
-    const probe::RunResult result = run_helper(L" --pid " + pid() + L" --installer \\\\?\\C:\\missing\\setup.exe");
-    expect_one_error_box(result, L"安装包不存在: C:\\missing\\setup.exe", 1);
+// The box shows the installer as the application passed it, but without the verbatim prefix and
+// with U+FFFD for an unpaired surrogate.
+TEST_F(RealHelper, MissingPackageIsShownAsText) {
+    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+        {L"C:\\x\xDC00y.exe", L"安装包不存在: C:\\x\xFFFDy.exe"},
+        {L"\\\\?\\C:\\missing\\setup.exe", L"安装包不存在: C:\\missing\\setup.exe"},
+    };
+    for (const auto& [installer, message] : cases) {
+        expect_one_error_box(run_helper(L" --pid " + pid() + L" --installer " + installer), message, 1);
+    }
 }
 
 TEST_F(RealHelper, WithoutStandardHandlesBoxesAndExitCodesAreUnchanged) {

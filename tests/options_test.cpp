@@ -80,15 +80,6 @@ TEST(ParsePid, AcceptsOnlyAnOptionalPlusAndDecimalDigitsUpTo32Bits) {
     }
 }
 
-TEST(BuildOptions, PidAndInstallerAloneGiveNoLaunchNoDirectoryAndEmptyVersion) {
-    const UpdateOptions options = options_of(uR"(h --pid 1234 --installer C:\t\setup.exe)");
-    EXPECT_EQ(options.pid, 1234u);
-    EXPECT_EQ(options.installer, uR"(C:\t\setup.exe)");
-    EXPECT_EQ(options.launch, std::nullopt);
-    EXPECT_EQ(options.install_dir, std::nullopt);
-    EXPECT_EQ(options.version, u"");
-}
-
 TEST(BuildOptions, ChecksStopAtTheFirstFailureInOrder) {
     const std::vector<std::pair<std::u16string, OptionError>> cases = {
         {u"h", OptionError::missing_pid},
@@ -110,40 +101,43 @@ TEST(BuildOptions, ChecksStopAtTheFirstFailureInOrder) {
     }
 }
 
-TEST(BuildOptions, OptionsComeInAnyOrderAndFirstOccurrenceWins) {
-    const UpdateOptions options =
-        options_of(u"h stray --version 2.0 --installer a.exe --pid +42 --installer b.exe --pid 7 extra");
-    EXPECT_EQ(options.pid, 42u);
-    EXPECT_EQ(options.installer, u"a.exe");
-    EXPECT_EQ(options.version, u"2.0");
-}
-
-TEST(BuildOptions, VerbatimLaunchGivesItsParentAsInstallDirectory) {
-    const UpdateOptions options = options_of(uR"(h --pid 1 --installer \\?\C:\t\s.exe --launch "\\?\C:\App\app.exe")");
-    EXPECT_EQ(options.installer, uR"(C:\t\s.exe)");
-    EXPECT_EQ(options.launch, uR"(C:\App\app.exe)");
-    EXPECT_EQ(options.install_dir, uR"(C:\App)");
-}
-
-TEST(BuildOptions, InstallDirOptionWinsOverLaunchEvenWhenEmpty) {
-    EXPECT_EQ(options_of(uR"(h --pid 1 --installer s --launch C:\App\a.exe --install-dir "")").install_dir, u"");
-    EXPECT_EQ(options_of(uR"(h --pid 1 --installer s --install-dir \\?\D:\Apps --launch C:\App\a.exe)").install_dir,
-              uR"(D:\Apps)");
-}
-
-TEST(BuildOptions, LaunchWithoutParentLeavesInstallDirectoryAbsentOrEmpty) {
-    EXPECT_EQ(options_of(u"h --pid 1 --installer s --launch app.exe").install_dir, u"");
-    EXPECT_EQ(options_of(uR"(h --pid 1 --installer s --launch C:\)").install_dir, std::nullopt);
-    EXPECT_EQ(options_of(u"h --pid 1 --installer s --launch \"\"").install_dir, std::nullopt);
-}
-
-TEST(BuildOptions, PathsKeepUnpairedSurrogatesButVersionMustBeValidText) {
-    const UpdateOptions options =
-        options_of(u"h --pid 1 --installer s" + lone_high + u" --launch C:\\" + lone_high + u"\\a.exe --version 1" + lone_high);
-    EXPECT_EQ(options.installer, u"s" + lone_high);
-    EXPECT_EQ(options.install_dir, u"C:\\" + lone_high);
-    EXPECT_EQ(options.version, u"");
-    EXPECT_EQ(options_of(u"h --pid 1 --installer s --version \" 3.1 \"").version, u" 3.1 ");
+TEST(BuildOptions, AcceptedCommandLinesGiveTheirRecord) {
+    struct Case {
+        std::u16string command_line;
+        UpdateOptions expected;  // pid, installer, launch, install_dir, version
+    };
+    const std::vector<Case> cases = {
+        // Pid and installer alone give no launch, no directory and an empty version.
+        {uR"(h --pid 1234 --installer C:\t\setup.exe)", {1234, uR"(C:\t\setup.exe)", std::nullopt, std::nullopt, u""}},
+        // Options come in any order and the first occurrence wins.
+        {u"h stray --version 2.0 --installer a.exe --pid +42 --installer b.exe --pid 7 extra",
+         {42, u"a.exe", std::nullopt, std::nullopt, u"2.0"}},
+        // A verbatim launch gives its parent as the installation directory.
+        {uR"(h --pid 1 --installer \\?\C:\t\s.exe --launch "\\?\C:\App\app.exe")",
+         {1, uR"(C:\t\s.exe)", uR"(C:\App\app.exe)", uR"(C:\App)", u""}},
+        // The install-dir option wins over the launch, even when empty.
+        {uR"(h --pid 1 --installer s --launch C:\App\a.exe --install-dir "")",
+         {1, u"s", uR"(C:\App\a.exe)", u"", u""}},
+        {uR"(h --pid 1 --installer s --install-dir \\?\D:\Apps --launch C:\App\a.exe)",
+         {1, u"s", uR"(C:\App\a.exe)", uR"(D:\Apps)", u""}},
+        // A launch without a parent leaves the installation directory empty or absent.
+        {u"h --pid 1 --installer s --launch app.exe", {1, u"s", u"app.exe", u"", u""}},
+        {uR"(h --pid 1 --installer s --launch C:\)", {1, u"s", uR"(C:\)", std::nullopt, u""}},
+        {u"h --pid 1 --installer s --launch \"\"", {1, u"s", u"", std::nullopt, u""}},
+        // Paths keep unpaired surrogates, but the version must be valid text; it is not trimmed here.
+        {u"h --pid 1 --installer s" + lone_high + u" --launch C:\\" + lone_high + u"\\a.exe --version 1" + lone_high,
+         {1, u"s" + lone_high, u"C:\\" + lone_high + u"\\a.exe", u"C:\\" + lone_high, u""}},
+        {u"h --pid 1 --installer s --version \" 3.1 \"", {1, u"s", std::nullopt, std::nullopt, u" 3.1 "}},
+    };
+    for (const Case& row : cases) {
+        SCOPED_TRACE(testing::PrintToString(row.command_line));
+        const UpdateOptions options = options_of(row.command_line);
+        EXPECT_EQ(options.pid, row.expected.pid);
+        EXPECT_EQ(options.installer, row.expected.installer);
+        EXPECT_EQ(options.launch, row.expected.launch);
+        EXPECT_EQ(options.install_dir, row.expected.install_dir);
+        EXPECT_EQ(options.version, row.expected.version);
+    }
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST(Paths, FullyQualifiedPathsDoNotDependOnTheCurrentDirectory) {
         {uR"(C:\x)", true},   {u"C:/x", true},   {uR"(\\srv\share\x)", true}, {uR"(\\?\C:\x)", true},
         {uR"(\??\C:\x)", true}, {uR"(//srv/x)", true}, {u"x", false},          {uR"(.\x)", false},
         {uR"(..\x)", false},  {uR"(\x)", false},  {u"C:x", false},          {u"C:", false},
-        {u"", false},
+        {u"", false},         {uR"(C:\)", true}, {uR"(\\)", true},           {uR"(\:\x)", false},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(is_fully_qualified(path), expected) << testing::PrintToString(path);
@@ -97,6 +97,7 @@ TEST(Paths, StripVerbatimPrefixGivesTheOrdinaryPath) {
         {uR"(\\?\C:\App\app.exe)", uR"(C:\App\app.exe)"},
         {uR"(\\?\UNC\server\share\x)", uR"(\\server\share\x)"},
         {uR"(\\?\unc\server\share)", uR"(\\server\share)"},
+        {uR"(\\?\UNC\)", uR"(\\)"},
         {uR"(\\?\UNCx\y)", uR"(UNCx\y)"},
         {u"\\\\?\\C:\\a" + lone_high, u"C:\\a" + lone_high},
         {u"C:\\a" + lone_high, u"C:\\a" + lone_high},
@@ -149,6 +150,7 @@ TEST(Paths, ParentRemovesTheLastComponentAndTheSeparatorsBeforeIt) {
         {uR"(\\server\share\dir\app.exe)", uR"(\\server\share\dir)"},
         {uR"(//server/share/x)", uR"(//server/share/)"},
         {uR"(UNC\server\share)", uR"(UNC\server)"},
+        {uR"(\\\x)", uR"(\)"},
         // `.` components are skipped, except one opening a path without a root.
         {uR"(C:\App\.\app.exe)", uR"(C:\App)"},
         {uR"(C:\App\app.exe\.)", uR"(C:\App)"},
@@ -173,8 +175,8 @@ TEST(Paths, ParentRemovesTheLastComponentAndTheSeparatorsBeforeIt) {
 
 TEST(Paths, ParentDriveRootOrShareAloneHasNoParent) {
     for (const std::u16string path : {u"", u"C:", uR"(C:\)", uR"(C:\\)", uR"(C:\.)", uR"(\)", u"/", uR"(\\)",
-                                      uR"(\\server)", uR"(\\server\)", uR"(\\server\share)", uR"(\\server\share\)",
-                                      uR"(\.\)"}) {
+                                      uR"(\\server)", uR"(\\s)", uR"(\\server\)", uR"(\\server\share)",
+                                      uR"(\\server\share\)", uR"(\.\)"}) {
         SCOPED_TRACE(testing::PrintToString(path));
         EXPECT_EQ(parent_path(path), std::nullopt);
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <random>
 
+#include "argument_lists.h"
 #include "core/command_line.h"
 
 namespace vellomar {
@@ -36,7 +37,7 @@ std::u16string_view error_message(const std::variant<std::u16string, QuotingErro
     return error != nullptr ? error->message : u"";
 }
 
-ArgumentEntry ordinary(std::u16string text) { return {std::move(text), false}; }
+using probe::ordinary;
 ArgumentEntry verbatim(std::u16string text) { return {std::move(text), true}; }
 
 TEST(AppendArgument, QuotesOnlyForSpaceTabOrEmptyAndEscapesQuotesAndFinalBackslashes) {
@@ -115,6 +116,9 @@ TEST(BuildScriptCommandLine, NoArgumentsStillClosesBothQuotes) {
 TEST(BuildScriptCommandLine, ArgumentQuotingFollowsTheSafeCharacterSet) {
     const TextCase cases[] = {
         {u"plain", u"plain"},
+        {u"/UPDATE", u"/UPDATE"},
+        {u"azAZ09", u"azAZ09"},
+        {u"`[{", u"\"`[{\""},
         {u"C:\\dir\\file.txt", u"C:\\dir\\file.txt"},
         {u"#$*+-./:?@\\_x", u"#$*+-./:?@\\_x"},
         {u"", u"\"\""},
@@ -177,39 +181,22 @@ TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
     const std::pair<std::u16string_view, bool> cases[] = {
         {u"RUN.CMD", true},   {u"run.Bat", true},  {u"C:\\x\\.bat", true}, {u"run.bat.exe", false},
         {u"runbat", false},   {u"bat", false},     {u"run.bas", false},    {u"run.cmd ", false},
-        {u"run.bat\\", false}, {u"", false},
+        {u"run.bat\\", false}, {u"", false},            {u"SETUP.BAT", true}, {u".bat", true},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(has_batch_extension(path), expected) << testing::PrintToString(path);
     }
 }
 
-// Random argument lists made of the pieces that matter to the quoting rules.
-std::u16string random_argument(std::mt19937& random) {
-    static const std::u16string pieces[] = {
-        u" ",  u"\t", u"\"", u"\\", u"\\\\", u"\\\\\\", u"a",      u"Z9", u"\u65e5\u672c", u"\xD800",
-        u"\xDC00", u"\xD83D\xDE00", u"%", u"\n", u"/D=x", u"'", u"\"\"",
-    };
-    std::uniform_int_distribution<int> length(0, 8);
-    std::uniform_int_distribution<std::size_t> pick(0, std::size(pieces) - 1);
-    std::u16string argument;
-    for (int n = length(random); n > 0; --n) {
-        argument += pieces[pick(random)];
-    }
-    return argument;
-}
-
 TEST(BuildCommandLine, GeneratedArgumentListsSplitBackIdentically) {
     std::mt19937 random(20240611);
-    std::uniform_int_distribution<int> count(0, 6);
     const std::u16string program = u"C:\\Program Files\\App\\app.exe";
     constexpr int lists = 12000;
     for (int i = 0; i < lists; ++i) {
-        std::vector<ArgumentEntry> arguments;
+        const std::vector<ArgumentEntry> arguments = probe::random_arguments(random);
         std::vector<std::u16string> expected = {program};
-        for (int n = count(random); n > 0; --n) {
-            arguments.push_back(ordinary(random_argument(random)));
-            expected.push_back(arguments.back().text);
+        for (const ArgumentEntry& argument : arguments) {
+            expected.push_back(argument.text);
         }
         const std::u16string command_line = command_line_of(build_command_line(program, arguments));
         ASSERT_EQ(split_command_line(command_line, u"unused"), expected) << testing::PrintToString(command_line);

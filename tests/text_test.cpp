@@ -20,6 +20,11 @@ TEST(Text, UnpairedSurrogatesAreInvalidAndDisplayAsReplacementCharacter) {
         {u"a" + lone_low + u"b", u"a\uFFFDb"},
         {lone_low + lone_high, u"\uFFFD\uFFFD"},
         {lone_high + lone_high + lone_low, u"\uFFFD\U00010000"},
+        {u"\uD7FF\uE000\uFFFF", u"\uD7FF\uE000\uFFFF"},
+        {u"a" + lone_high, u"a\uFFFD"},
+        {u"a" + lone_low, u"a\uFFFD"},
+        {lone_high + u"\uE000", u"\uFFFD\uE000"},
+        {lone_high + lone_high, u"\uFFFD\uFFFD"},
     };
     for (const auto& [text, display] : cases) {
         SCOPED_TRACE(testing::PrintToString(text));
@@ -28,10 +33,22 @@ TEST(Text, UnpairedSurrogatesAreInvalidAndDisplayAsReplacementCharacter) {
     }
 }
 
+// The standard-error line's encoder, at the boundaries of each sequence length.
 TEST(Text, Utf8KeepsValidTextAndReplacesUnpairedSurrogates) {
-    const auto bytes = [](std::string_view text) { return std::vector<char>(text.begin(), text.end()); };
-    EXPECT_EQ(to_utf8(u"a\u00E9\u5B89\U0001F600"), bytes("a\xC3\xA9\xE5\xAE\x89\xF0\x9F\x98\x80"));
-    EXPECT_EQ(to_utf8(u"x" + lone_high), bytes("x\xEF\xBF\xBD"));
+    const std::pair<std::u16string, std::string_view> cases[] = {
+        {u"a\u00E9\u5B89\U0001F600", "a\xC3\xA9\xE5\xAE\x89\xF0\x9F\x98\x80"},
+        {u"x" + lone_high, "x\xEF\xBF\xBD"},
+        {u"\u007F", "\x7F"},
+        {u"\u0080", "\xC2\x80"},
+        {u"\u07FF", "\xDF\xBF"},
+        {u"\u0800", "\xE0\xA0\x80"},
+        {u"\uFFFF", "\xEF\xBF\xBF"},
+        {u"\U00010000", "\xF0\x90\x80\x80"},
+        {u"\U0010FFFF", "\xF4\x8F\xBF\xBF"},
+    };
+    for (const auto& [text, bytes] : cases) {
+        EXPECT_EQ(to_utf8(text), std::vector<char>(bytes.begin(), bytes.end())) << testing::PrintToString(text);
+    }
 }
 
 TEST(Text, DecimalIsSignedWithoutPadding) {

@@ -16,7 +16,7 @@ const std::u16string white_space =
     u"\u2007\u2008\u2009\u200A\u2028\u2029\u202F\u205F\u3000";
 
 // Look like blanks or controls but lack the property.
-const std::u16string not_white_space = u"\u0008\u000E\u001C\u001F\u0084\u180E\u200B\u200C\u2060\uFEFF\u3001";
+const std::u16string not_white_space = u"\u0008\u000E\u001C\u001F\u0084\u180E\u1FFF\u200B\u200C\u2060\uFEFF\u3001";
 
 TEST(TrimVersion, EveryWhiteSpaceCharacterIsRemovedFromBothEnds) {
     ASSERT_EQ(white_space.size(), 25u);

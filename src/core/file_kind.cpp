@@ -14,6 +14,10 @@ bool is_link(const FileFacts& facts) {
            (facts.reparse_tag & reparse_tag_name_surrogate) != 0;
 }
 
+bool is_symbolic_link(const FileFacts& facts) {
+    return (facts.attributes & attribute_reparse_point) != 0 && facts.reparse_tag == reparse_tag_symlink;
+}
+
 bool is_regular_file(const FileFacts& facts) {
     return (facts.attributes & attribute_directory) == 0 && !is_link(facts);
 }

@@ -18,6 +18,9 @@ struct FileFacts {
 
 // A symbolic link or junction: a reparse point whose tag has the name-surrogate bit.
 bool is_link(const FileFacts& facts);
+// A symbolic link, not a junction: its directory entry describes the link, never the target the
+// probes follow, so the entry cannot stand in for the target.
+bool is_symbolic_link(const FileFacts& facts);
 // Neither a directory nor a link.
 bool is_regular_file(const FileFacts& facts);
 

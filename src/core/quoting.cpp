@@ -36,10 +36,13 @@ bool needs_script_quoting(char16_t unit) {
 // Who reads the argument back: the C runtime's splitter, or cmd.exe on its way to a batch script.
 enum class ArgumentReader { runtime, batch_script };
 
-// Appends an argument's text, in quotes when `quoted`. Backslashes stay single except before a `"`
-// and, inside quotes, at the end, where they are doubled. The reader decides how a `"` is kept from
-// closing the quotes: the runtime takes `\"`, cmd.exe `""`; cmd.exe also needs `%` written as
-// `%%cd:~,%`, which it expands back to `%` without expanding a variable.
+// Appends an argument's text, in quotes when `quoted`. The escaping rules of both readers, here only:
+// - a run of backslashes is doubled before a `"` and, inside quotes, at the end, so that neither
+//   the escape nor the closing quote is taken for a backslash; elsewhere backslashes stay single;
+// - a `"` is kept from closing the quotes as `\"` for the runtime and as `""` for cmd.exe;
+// - for cmd.exe `%` becomes `%%cd:~,%`, which it expands back to `%` without expanding a variable.
+// Examples: for the runtime `a\"b` -> `a\\\"b` and `x y\` -> `"x y\\"`; for cmd.exe `x"y` -> `"x""y"`
+// and `50%` -> `"50%%cd:~,%"`.
 void append_quoted(std::u16string& command_line, std::u16string_view text, bool quoted, ArgumentReader reader) {
     if (quoted) {
         command_line += u'"';
@@ -65,13 +68,8 @@ void append_quoted(std::u16string& command_line, std::u16string_view text, bool 
     }
 }
 
-// Rules for one ordinary batch-script argument:
-// - CR or LF cannot be passed through cmd.exe at all; a NUL never.
-// - Quoted when empty, ending in `\`, or holding a character outside the safe set.
-// - `"` becomes `""` (after doubling the backslashes before it), so the quote never closes;
-//   `%` becomes `%%cd:~,%`, which cmd.exe expands back to `%` without expanding a variable.
-// - A final run of backslashes is doubled before the closing quote.
-// Example: `50%` -> `"50%%cd:~,%"`, `x"y` -> `"x""y"`.
+// One ordinary batch-script argument: CR or LF cannot be passed through cmd.exe at all, a NUL never.
+// It is quoted when empty, ending in `\`, or holding a character outside the safe set.
 std::optional<QuotingError> append_script_argument(std::u16string& command_line, std::u16string_view text) {
     if (text.find_first_of(u"\r\n") != std::u16string_view::npos) {
         return QuotingError{batch_arguments_message};
@@ -89,12 +87,9 @@ std::optional<QuotingError> append_script_argument(std::u16string& command_line,
 
 }  // namespace
 
-// Rules for one argument, the inverse of the C runtime's splitting:
-// - A verbatim entry is copied unchanged (only a NUL is refused).
-// - An ordinary entry is quoted when empty or holding a space or TAB; nothing else causes quoting.
-// - A run of n backslashes before `"` becomes 2n + 1 backslashes, the last escaping the quote;
-//   backslashes elsewhere stay single, except a final run inside quotes, which is doubled.
-// Examples: `a b` -> `"a b"`, `a"b` -> `a\"b`, `a\"b` -> `a\\\"b`, `x y\` -> `"x y\\"`.
+// One argument, the inverse of the C runtime's splitting: a verbatim entry is copied unchanged (only
+// a NUL is refused); an ordinary one is quoted when empty or holding a space or TAB, and nothing
+// else causes quoting: `a b` -> `"a b"`, `a"b` -> `a\"b`.
 std::optional<QuotingError> append_argument(std::u16string& command_line, const ArgumentEntry& argument) {
     const std::u16string_view text = argument.text;
     if (contains_nul(text)) {

@@ -25,10 +25,6 @@ struct HandleProbe {
     DWORD open_error = ERROR_SUCCESS;
 };
 
-bool is_symbolic_link(const FileFacts& facts) {
-    return (facts.attributes & attribute_reparse_point) != 0 && facts.reparse_tag == reparse_tag_symlink;
-}
-
 std::optional<FileFacts> facts_of(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(file, &information)) {

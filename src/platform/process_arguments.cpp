@@ -6,13 +6,12 @@
 
 namespace vellomar {
 
+// The module path is asked for on every run, for split_command_line alone decides that an empty
+// command line stands for it; an unreadable one is empty.
 std::vector<std::u16string> process_arguments() {
     const wchar_t* command_line = GetCommandLineW();
-    if (command_line != nullptr && *command_line != L'\0') {
-        return split_command_line(from_wide(command_line, wcslen(command_line)), {});
-    }
-    // Without a command line the program name is all there is; an unreadable one is empty.
-    return split_command_line({}, module_file_name().value);
+    const std::size_t length = command_line != nullptr ? wcslen(command_line) : 0;
+    return split_command_line(from_wide(command_line, length), module_file_name().value);
 }
 
 }  // namespace vellomar

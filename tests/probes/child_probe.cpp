@@ -20,21 +20,11 @@
 #include <vector>
 
 #include "basics.h"
-#include "core/text.h"
 #include "files.h"
 
 namespace {
 
-// Unpaired surrogates become U+FFFD, as the record format promises.
-std::string to_utf8(const std::wstring& text) {
-    const std::vector<char> bytes = vellomar::to_utf8(std::u16string(text.begin(), text.end()));
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void write_bytes(HANDLE target, const std::string& bytes) {
-    DWORD written = 0;
-    WriteFile(target, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-}
+using probe::to_utf8;
 
 std::uint32_t parse_code(std::string text) {
     const bool negative = !text.empty() && text[0] == '-';
@@ -119,13 +109,13 @@ int wmain(int argc, wchar_t** argv) {
                                std_flag(STD_INPUT_HANDLE) + std_flag(STD_OUTPUT_HANDLE) + std_flag(STD_ERROR_HANDLE) +
                                "\t" + to_utf8(joined_argv) + "\n";
     if (config.log.empty()) {
-        write_bytes(GetStdHandle(STD_OUTPUT_HANDLE), record);
+        (void)probe::write_bytes(GetStdHandle(STD_OUTPUT_HANDLE), record);
     } else {
         const HANDLE log = CreateFileW(config.log.c_str(), FILE_APPEND_DATA,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
         if (log != INVALID_HANDLE_VALUE) {
-            write_bytes(log, record);
+            (void)probe::write_bytes(log, record);
             CloseHandle(log);
         }
     }
@@ -137,7 +127,7 @@ int wmain(int argc, wchar_t** argv) {
         const HANDLE file = CreateFileW(config.write_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
-            write_bytes(file, std::to_string(run));
+            (void)probe::write_bytes(file, std::to_string(run));
             CloseHandle(file);
         }
     }

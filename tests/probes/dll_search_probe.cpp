@@ -1,24 +1,10 @@
-// dll_search_probe [--restricted] NAME: loads the DLL NAME by bare name, as system code does on
-// demand (the first window loads uxtheme.dll so), and exits 0. With --restricted it first limits
-// the DLL search to System32 as the helper does. Exit code 3 for a bad command line.
-#include <cwchar>
+// dll_search_probe: shows one error box captioned as the helper's, without restricting the DLL
+// search as the helper does, and exits 0 once it is dismissed. Its first window makes system code
+// load uxtheme.dll by bare name, as the helper's box does.
+#include "basics.h"
+#include "probe_support.h"
 
-#include "platform/win32.h"
-
-int wmain(int argc, wchar_t** argv);  // the entry point -municode links to
-
-int wmain(int argc, wchar_t** argv) {
-    const bool restricted = argc == 3 && std::wcscmp(argv[1], L"--restricted") == 0;
-    if (argc != 2 && !restricted) {
-        return 3;
-    }
-    if (restricted) {
-        (void)SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-    // A planted copy refuses to load; the marker it leaves is the evidence, not the result.
-    const HMODULE module = LoadLibraryW(argv[argc - 1]);
-    if (module != nullptr) {
-        FreeLibrary(module);
-    }
+int wmain(int, wchar_t**) {
+    (void)MessageBoxW(nullptr, L"dll_search_probe", probe::helper_caption, MB_OK | MB_ICONERROR);
     return 0;
 }

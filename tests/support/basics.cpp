@@ -1,5 +1,9 @@
 #include "basics.h"
 
+#include <vector>
+
+#include "core/text.h"
+
 namespace probe {
 
 std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
@@ -7,13 +11,8 @@ std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), 
 std::u16string u16(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
 
 std::string to_utf8(std::wstring_view text) {
-    if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr,
-                        nullptr);
-    return out;
+    const std::vector<char> bytes = vellomar::to_utf8(u16(text));
+    return std::string(bytes.begin(), bytes.end());
 }
 
 std::wstring from_utf8(std::string_view text) {

@@ -14,6 +14,7 @@ namespace probe {
 std::wstring wide(std::u16string_view text);
 std::u16string u16(std::wstring_view text);
 
+// By the helper's own encoder: unpaired surrogates become U+FFFD.
 std::string to_utf8(std::wstring_view text);
 // Invalid sequences become U+FFFD.
 std::wstring from_utf8(std::string_view text);

@@ -46,9 +46,12 @@ std::string read_bytes(const std::wstring& path) {
 
 bool write_bytes(const std::wstring& path, std::string_view bytes) {
     const UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    return file.valid() && write_bytes(file.get(), bytes);
+}
+
+bool write_bytes(HANDLE file, std::string_view bytes) {
     DWORD written = 0;
-    return file.valid() && WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
 }
 
 bool write_utf8(const std::wstring& path, std::wstring_view text) { return write_bytes(path, to_utf8(text)); }

@@ -5,6 +5,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/win32.h"
+
 namespace probe {
 
 bool file_exists(const std::wstring& path);
@@ -15,8 +17,9 @@ std::wstring make_temp_directory(std::wstring_view tag);
 // The whole file; empty when it cannot be opened. Children may still be appending to it.
 std::string read_bytes(const std::wstring& path);
 
-// Creates or truncates `path`; false when not every byte was written.
+// Creates or truncates `path`, or writes to an open file; false when not every byte was written.
 bool write_bytes(const std::wstring& path, std::string_view bytes);
+bool write_bytes(HANDLE file, std::string_view bytes);
 bool write_utf8(const std::wstring& path, std::wstring_view text);
 
 // Lists of UTF-16 strings as bytes, the form argv_probe and its test exchange: a u32 count, then
