@@ -1,5 +1,7 @@
 // lock_probe PATH MILLISECONDS: holds PATH open for reading with no sharing at all, as a running
 // program holds its executable, for the given time, then exits. Exit code 2 when the open fails.
+// Prints "locked" once it holds the file, for a script that must not go on before.
+#include <cstdio>
 #include <cwchar>
 
 #include "platform/win32.h"
@@ -22,6 +24,8 @@ int wmain(int argc, wchar_t** argv) {
         }
         Sleep(5);
     }
+    std::fputs("locked\n", stdout);
+    std::fflush(stdout);
     Sleep(static_cast<DWORD>(std::wcstoul(argv[2], nullptr, 10)));
     CloseHandle(file);
     return 0;
