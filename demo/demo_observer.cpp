@@ -2,8 +2,9 @@
 //   demo_observer APP PACKAGE [--app-args TAIL] [--close-file PATH]
 // Starts APP with `"APP" TAIL` in its own directory, as a user would, and then records, without
 // touching the helper, until the helper has ended and what it started has settled (at most 90 s):
-// - the processes named like APP, the helper or PACKAGE (the installer): start, parent, command
-//   line, end and exit code;
+// - the processes named like APP, the helper (vellomar-update*.exe: the application starts a copy)
+//   or PACKAGE (the installer): start, parent, command line, end and exit code, and the helper's
+//   image path;
 // - when APP's executable can be opened for writing again after APP's exit;
 // - DisplayVersion of the uninstall entry in HKCU, the deletion of PACKAGE, new lines of
 //   sample-app.log beside APP;
@@ -11,7 +12,8 @@
 //   it has painted and closed once the close file exists (at once without one).
 // Output, UTF-8: "@app-pid N" once APP runs and "@window X Y W H TITLE" for a painted installer
 // window; at the end a timeline in ms from APP's exit and the facts the script checks:
-//   fact timed_out 0|1, fact helper EXIT, fact run N EXIT BY COMMAND-LINE, fact relaunch BY, fact box TEXT
+//   fact timed_out 0|1, fact helper EXIT, fact helper_image PATH, fact run N EXIT BY COMMAND-LINE,
+//   fact relaunch BY, fact box TEXT
 // where BY is "helper" when the helper started that process and EXIT is "none" while it runs.
 #include "files.h"
 #include "probe_support.h"
@@ -46,6 +48,7 @@ struct Watched {
     std::optional<std::uint64_t> ended_ms;
     DWORD exit_code = 0;
     std::wstring command_line;
+    std::wstring image;  // the helper's executable file
     bool installer = false;
     HWND window = nullptr;
     bool closed = false;
@@ -136,7 +139,19 @@ struct Observation {
     bool package_deleted = false;
 };
 
-bool is_helper(const Watched& process) { return process.label.rfind("vellomar-update.exe", 0) == 0; }
+bool is_helper(const Watched& process) { return process.label.rfind("vellomar-update", 0) == 0; }
+
+// The shipped name or a copy's name: vellomar-update.exe, vellomar-update.handover.exe, ...
+bool is_helper_name(const std::wstring& name) {
+    return name.size() > 19 && CompareStringOrdinal(name.c_str(), 15, L"vellomar-update", 15, TRUE) == CSTR_EQUAL &&
+           lstrcmpiW(name.c_str() + name.size() - 4, L".exe") == 0;
+}
+
+std::wstring image_path(HANDLE process) {
+    wchar_t path[32768];
+    DWORD length = 32768;
+    return QueryFullProcessImageNameW(process, 0, path, &length) ? std::wstring(path, length) : std::wstring();
+}
 
 // New lines of the application's log; read before anything else in a round, so that a line
 // written just before an exit reads before that exit.
@@ -157,7 +172,7 @@ void scan_processes(Observation& seen) {
         const DWORD pid = entry.th32ProcessID;
         const bool installer = lstrcmpiW(entry.szExeFile, name_of(seen.package).c_str()) == 0;
         if (std::any_of(seen.watched.begin(), seen.watched.end(), [&](const Watched& w) { return w.pid == pid; }) ||
-            (!installer && lstrcmpiW(entry.szExeFile, L"vellomar-update.exe") != 0 &&
+            (!installer && !is_helper_name(entry.szExeFile) &&
              lstrcmpiW(entry.szExeFile, name_of(seen.app).c_str()) != 0)) {
             continue;
         }
@@ -167,6 +182,7 @@ void scan_processes(Observation& seen) {
                   pid, entry.th32ParentProcessID,
                   UniqueHandle(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, pid))));
         seen.watched.back().installer = installer;
+        if (is_helper(seen.watched.back())) seen.watched.back().image = image_path(seen.watched.back().process.get());
     }
     for (Watched& process : seen.watched) {
         if (process.ended_ms) continue;
@@ -222,12 +238,16 @@ void check_windows(Observation& seen, std::uint64_t now) {
     }
 }
 
-// The helper ended 1.5 s ago, and no installer still runs.
+// The helper ended 1.5 s ago, and no installer still runs. With a close file the caller expects an
+// installer window (the helper's fallback), which may appear later than that: then one must have
+// been closed too.
 bool settled(const Observation& seen, std::uint64_t now) {
     const auto& all = seen.watched;
     return std::any_of(all.begin(), all.end(),
                        [&](const Watched& w) { return is_helper(w) && w.ended_ms && now - *w.ended_ms > 1500; }) &&
-           std::none_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && !w.ended_ms; });
+           std::none_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && !w.ended_ms; }) &&
+           (seen.close_file.empty() ||
+            std::any_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && w.closed; }));
 }
 
 void report(Observation& seen, bool timed_out) {
@@ -237,7 +257,7 @@ void report(Observation& seen, bool timed_out) {
         for (const Watched& other : seen.watched) {
             if (other.pid == process.parent) parent = other.label;
         }
-        const char* by = parent.rfind("vellomar-update.exe", 0) == 0 ? "helper" : "other";
+        const char* by = parent.rfind("vellomar-update", 0) == 0 ? "helper" : "other";
         const std::string exit = process.ended_ms ? std::to_string(static_cast<long>(process.exit_code)) : "none";
         seen.events.push_back(
             {process.started_ms, process.label + " started by " + parent + ": " + utf8(process.command_line)});
@@ -246,7 +266,7 @@ void report(Observation& seen, bool timed_out) {
             facts += "fact run " + process.label.substr(14) + " " + exit + " " + by + " " + utf8(process.command_line) +
                      "\n";
         } else if (is_helper(process)) {
-            facts += "fact helper " + exit + "\n";
+            facts += "fact helper " + exit + "\nfact helper_image " + utf8(process.image) + "\n";
         } else if (&process != &seen.watched[0]) {
             facts += std::string("fact relaunch ") + by + "\n";
         }

@@ -1,6 +1,7 @@
-// A real update with real installers: the sample application v1 is installed by its NSIS installer,
-// runs, hands over to the helper the way an application does, and v2 must end up installed,
-// stamped and running.
+// A real update with real installers, in the layout an application ships: the sample application
+// v1 is installed by its NSIS installer with the helper beside it, runs, hands over to that helper
+// through the handover library, and v2 must end up installed, stamped, running and told that it
+// was updated.
 #include <gtest/gtest.h>
 
 #include "files.h"
@@ -33,17 +34,19 @@ TEST_F(RealInstaller, SampleApplicationIsUpdatedFromOneToTwo) {
     const std::wstring app = install_dir + L"\\sample-app.exe";
     const std::wstring log = install_dir + L"\\sample-app.log";
 
-    // v1 hands over to the helper and exits; the watch catches any box the helper might show.
+    EXPECT_EQ(probe::read_bytes(install_dir + L"\\vellomar-update.exe"), probe::read_bytes(probe::helper_path()));
+
+    // v1 hands over to its installed helper and exits; the watch catches any box the helper might show.
     probe::BoxWatch watch(0, probe::helper_caption);
-    const probe::RunResult handover = probe::run_exact(
-        app, L"\"" + app + L"\" --update \"" + package + L"\" 2.1.0.7 --helper \"" + probe::helper_path() + L"\"");
+    const probe::RunResult handover =
+        probe::run_exact(app, L"\"" + app + L"\" --update \"" + package + L"\" 2.1.0.7");
     ASSERT_EQ(handover.exit_code, 0u);
-    // The application's log holds v2's start and, after it, its running line.
+    // The application's log holds v2's start and, after it, its outcome and running lines.
     std::string updated;
     (void)probe::poll_until(
         [&] {
             updated = probe::read_bytes(log);
-            const size_t at = updated.find("started 2.1.0 ");
+            const size_t at = updated.find("started 2.1.0.7 ");
             return at != std::string::npos && updated.find("\nrunning\n", at) != std::string::npos;
         },
         30000);
@@ -52,10 +55,10 @@ TEST_F(RealInstaller, SampleApplicationIsUpdatedFromOneToTwo) {
     EXPECT_TRUE(boxes.empty());
     ASSERT_NE(updated.find("started 1.0.0"), std::string::npos) << updated;
     ASSERT_NE(updated.find("\nupdate 2.1.0.7 "), std::string::npos) << updated;
-    // The new version runs from its directory, started by the helper.
+    // The new version runs from its directory, started by the helper, and knows it was updated.
     const std::string install_dir_utf8 = probe::to_utf8(install_dir);
-    EXPECT_NE(updated.find("started 2.1.0 "), std::string::npos) << updated;
-    EXPECT_NE(updated.find(install_dir_utf8 + "\nrunning\n", updated.find("started 2.1.0")), std::string::npos)
+    EXPECT_NE(updated.find(install_dir_utf8 + "\nupdated 2.1.0.7\nrunning\n", updated.find("started 2.1.0.7 ")),
+              std::string::npos)
         << updated;
 
     EXPECT_EQ(probe::read_bytes(install_dir + L"\\version.txt"), "2.1.0");

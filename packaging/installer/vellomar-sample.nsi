@@ -7,7 +7,8 @@
 ; /D=dir   installation directory; NSIS requires it last and unquoted, even with spaces.
 ; Exit code 0 only when every file was written; 2 when the installation failed.
 ;
-; Build: makensis -DVERSION=2.1.0 -DAPP_EXE=path\to\sample-app.exe -DOUTFILE=path\to\setup.exe vellomar-sample.nsi
+; Build: makensis -DVERSION=2.1.0 -DAPP_EXE=path\to\sample-app.exe -DHELPER_EXE=path\to\vellomar-update.exe
+;                 -DOUTFILE=path\to\setup.exe vellomar-sample.nsi
 
 Unicode true
 ; 64-bit, so that its registry writes land in the view the 64-bit helper stamps.
@@ -20,8 +21,8 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include FileFunc.nsh
 
-!ifndef VERSION | APP_EXE | OUTFILE
-  !error "Pass -DVERSION=x.y.z -DAPP_EXE=<sample-app.exe> -DOUTFILE=<setup.exe>"
+!ifndef VERSION | APP_EXE | HELPER_EXE | OUTFILE
+  !error "Pass -DVERSION=x.y.z -DAPP_EXE=<sample-app.exe> -DHELPER_EXE=<vellomar-update.exe> -DOUTFILE=<setup.exe>"
 !endif
 
 ; VersionMajor and VersionMinor of the uninstall entry, from "major.minor.patch" ("3" gives 3 and 0).
@@ -85,6 +86,12 @@ Section "Install"
   File "/oname=sample-app.exe" "${APP_EXE}"
   !insertmacro AbortOnError "$INSTDIR\sample-app.exe"
 
+  ; The helper ships beside the application. The application never runs this file: it starts a
+  ; copy outside the installation (vellomar_start_update), so an update can replace it too.
+  ClearErrors
+  File "/oname=vellomar-update.exe" "${HELPER_EXE}"
+  !insertmacro AbortOnError "$INSTDIR\vellomar-update.exe"
+
   ClearErrors
   FileOpen $0 "$INSTDIR\version.txt" w
   FileWrite $0 "${VERSION}"
@@ -122,6 +129,7 @@ Section "Uninstall"
     SetErrorLevel 2
     Abort "Could not remove $INSTDIR\sample-app.exe; close ${PRODUCT} and try again"
   ${EndIf}
+  Delete "$INSTDIR\vellomar-update.exe"
   Delete "$INSTDIR\version.txt"
   Delete "$INSTDIR\sample-app.log"
   Delete "$INSTDIR\uninstall.exe"

@@ -1,30 +1,31 @@
-// Sample application: the application's side of an update through vellomar-update.exe.
-// Copy hand_over_to_helper(), quote_argument() and remove_stale_packages() into a real
+// Sample application: the application's side of an update through vellomar-update.exe, with the
+// handover library (vellomar/handover.h). Copy start_update() and outcome_line() into a real
 // application; the rest only makes the sample observable.
 //
 //   sample-app.exe --version
 //       exits at once with 0 and writes nothing.
 //   sample-app.exe
-//       logs "started", then "running", and stays alive until a file named "quit" appears
-//       beside the executable or 60 s pass.
-//   sample-app.exe --update <installer> <new version> [--helper <helper path>]
-//       logs "started", starts the helper (default: vellomar-update.exe beside the executable),
-//       logs "update <new version> <helper pid>" and exits at once, so that the installer can
-//       replace the executable. If the helper cannot be started it logs
-//       "update failed <error code>" and exits with 1.
-// Every start but --version first deletes the packages of earlier updates from the download
-// directory, %TEMP%\Vellomar download (see remove_stale_packages).
+//       logs "started", the outcome of an earlier update if there was one, then "running", and
+//       stays alive until a file named "quit" appears beside the executable or 60 s pass.
+//   sample-app.exe --update <installer> <new version>
+//       logs "started" and the outcome line, hands the installer (a full path) over to the helper
+//       installed beside the executable, logs "update <new version> <helper pid>" and exits at
+//       once, so that the installer can replace the executable. If the helper cannot be started it
+//       logs "update failed <error code>" and exits with 1.
+// The outcome line, at every start but --version: "updated <version>" when this run is the version
+// an earlier run handed over, "not applied" when that update did not happen and its package is
+// still there; nothing otherwise.
 //
 // The log is sample-app.log beside the executable: UTF-8 lines ending in "\n", appended, e.g.
 //   started 1.0.0 4242 C:\Program Files\Vellomar Sample
 // (version, process id, current directory).
 #include <windows.h>
 
-#include <algorithm>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "vellomar/handover.h"
 
 #ifndef SAMPLE_APP_VERSION
 #error "Build with -DSAMPLE_APP_VERSION=\"x.y.z\""
@@ -32,14 +33,13 @@
 
 namespace {
 
-constexpr std::wstring_view app_version = L"" SAMPLE_APP_VERSION;
+constexpr const wchar_t* app_version = L"" SAMPLE_APP_VERSION;
 constexpr DWORD run_limit_ms = 60'000;
 constexpr DWORD quit_poll_ms = 100;
-// Where the application downloads its installer packages, under the temporary directory, and the
-// names it gives them: vellomar-sample-<version>-setup.exe.
+// Under the temporary directory: where the application downloads its installer packages, and
+// keeps the record of an update it handed over (vellomar_start_update puts its copy of the
+// helper beside the package).
 constexpr std::wstring_view download_folder = L"Vellomar download";
-constexpr std::wstring_view package_prefix = L"vellomar-sample-";
-constexpr std::wstring_view package_suffix = L"-setup.exe";
 
 // Closes a kernel handle at the end of its scope.
 class ScopedHandle {
@@ -58,60 +58,6 @@ public:
 private:
     HANDLE handle_;
 };
-
-// Ends a FindFirstFileW search at the end of its scope.
-class ScopedFind {
-public:
-    explicit ScopedFind(HANDLE find) : find_(find) {}
-    ScopedFind(const ScopedFind&) = delete;
-    ScopedFind& operator=(const ScopedFind&) = delete;
-    ~ScopedFind() {
-        if (valid()) {
-            (void)FindClose(find_);
-        }
-    }
-    bool valid() const { return find_ != INVALID_HANDLE_VALUE; }
-    HANDLE get() const { return find_; }
-
-private:
-    HANDLE find_;
-};
-
-// Quotes one argument so that the Microsoft C runtime (and CommandLineToArgvW) splits it back
-// to exactly the same text:
-// - an argument that is empty or contains a space or tab is enclosed in double quotes;
-// - a double quote becomes \" and the backslashes right before it are doubled;
-// - backslashes right before the closing quote we add are doubled, so they stay literal;
-// - all other backslashes are literal and stay single.
-// Examples: `C:\Program Files\App` -> `"C:\Program Files\App"`, `a"b` -> `a\"b`,
-// `C:\dir with space\` -> `"C:\dir with space\\"`, `` (empty) -> `""`.
-// Not for the program name (argument 0): the runtime reads it without escapes, see below.
-std::wstring quote_argument(std::wstring_view argument) {
-    const bool enclose = argument.empty() || argument.find_first_of(L" \t") != std::wstring_view::npos;
-    std::wstring quoted;
-    if (enclose) {
-        quoted += L'"';
-    }
-    std::size_t backslashes = 0;
-    for (const wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') {
-            quoted.append(backslashes * 2 + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
-        quoted += c;
-        backslashes = 0;
-    }
-    quoted.append(enclose ? backslashes * 2 : backslashes, L'\\');
-    if (enclose) {
-        quoted += L'"';
-    }
-    return quoted;
-}
 
 // Full path of this executable. GetModuleFileNameW returns the buffer size when the path was
 // cut short, and the length without the NUL when it fitted.
@@ -135,22 +81,6 @@ std::wstring current_directory() {
     std::vector<wchar_t> buffer(MAX_PATH);
     for (;;) {
         const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (length == 0) {
-            return {};
-        }
-        if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(length);
-    }
-}
-
-// GetFullPathNameW returns the size needed (with the NUL) when the buffer is too small, and the
-// length without the NUL when it fitted.
-std::wstring full_path(const std::wstring& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()), buffer.data(), nullptr);
         if (length == 0) {
             return {};
         }
@@ -204,127 +134,41 @@ void append_log(const std::wstring& exe_dir, const std::wstring& line) {
     (void)WriteFile(log.get(), utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
-struct HandOver {
-    DWORD helper_pid = 0;
-    DWORD error = 0;  // set when the helper could not be started
-};
-
-// Starts the update helper and returns at once; the caller must then exit promptly, because the
-// helper waits for this process to end before it runs the installer over our executable.
-//   "<helper>" --pid <our pid> --installer <installer> --launch <our exe> --version <version>
-// The program name is always enclosed in plain quotes: the runtime reads argument 0 up to the
-// next space outside quotes without treating backslashes as escapes, and a path holds no quote.
-// No --install-dir: the helper installs into the directory of --launch.
-// How the helper is started matters on Windows:
-// - its current directory is the package's directory, never the installation: a directory that
-//   is some process's current directory cannot be removed or renamed, and the installer inherits
-//   it. So the package is named by its full path, which the helper would otherwise resolve
-//   against that directory;
-// - no handle inheritance: an inherited handle would keep our files open after we exit;
-// - out of our job where the job allows it: a job that kills its processes when it closes (a
-//   launcher, a terminal, a test runner) would take the helper with it when we exit;
-// - the foreground right goes to the helper at once, while we still own the foreground, so that
-//   its error box, a consent prompt and the relaunched application open in front.
-[[nodiscard]] HandOver hand_over_to_helper(const std::wstring& helper, const std::wstring& installer,
-                                           const std::wstring& own_exe, const std::wstring& new_version) {
-    const std::wstring package = full_path(installer);
-    if (package.empty()) {
-        return HandOver{0, GetLastError()};
-    }
-    // With its backslash, so that a package at a drive's root gives "C:\", not the drive-relative "C:".
-    const std::wstring helper_directory = directory_of(package) + L"\\";
-    std::wstring command_line = L"\"" + helper + L"\"";
-    command_line += L" --pid " + std::to_wstring(GetCurrentProcessId());
-    command_line += L" --installer " + quote_argument(package);
-    command_line += L" --launch " + quote_argument(own_exe);
-    command_line += L" --version " + quote_argument(new_version);
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    BOOL started = CreateProcessW(helper.c_str(), command_line.data(), nullptr, nullptr, FALSE,
-                                  CREATE_BREAKAWAY_FROM_JOB, nullptr, helper_directory.c_str(), &startup, &process);
-    DWORD error = started ? 0 : GetLastError();
-    if (!started && error == ERROR_ACCESS_DENIED) {
-        // Our job forbids breakaway: the helper then runs in it, which is the best we can do.
-        started = CreateProcessW(helper.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                 helper_directory.c_str(), &startup, &process);
-        error = started ? 0 : GetLastError();
-    }
-    if (!started) {
-        return HandOver{0, error};
-    }
-    // Refused only when we no longer own the foreground; the update goes on either way.
-    (void)AllowSetForegroundWindow(process.dwProcessId);
-    // We neither wait for the helper nor read its exit code.
-    const ScopedHandle process_handle(process.hProcess);
-    const ScopedHandle thread_handle(process.hThread);
-    return HandOver{process.dwProcessId, 0};
+// Hands the downloaded package over to the helper installed beside this executable; on success
+// the caller must exit at once, because the helper waits for this process to end before it runs
+// the installer over our files. The library starts a copy of the helper outside the
+// installation, so that the installer can replace the installed one too. Without install_dir
+// the helper installs into the directory of `launch`.
+[[nodiscard]] unsigned long start_update(const std::wstring& own_exe, const std::wstring& package,
+                                         const std::wstring& new_version, const std::wstring& state_dir,
+                                         unsigned long* helper_pid) {
+    const std::wstring helper = directory_of(own_exe) + L"\\vellomar-update.exe";
+    VellomarUpdateRequest request{};
+    request.helper = helper.c_str();
+    request.package = package.c_str();
+    request.launch = own_exe.c_str();
+    request.version = new_version.c_str();
+    request.state_dir = state_dir.c_str();
+    return vellomar_start_update(&request, helper_pid);
 }
 
-// "2.1.0" as {2, 1, 0}; nothing for text that is not dotted decimal numbers.
-std::optional<std::vector<unsigned long>> version_numbers(std::wstring_view text) {
-    std::vector<unsigned long> numbers;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t dot = std::min(text.find(L'.', start), text.size());
-        const std::wstring_view part = text.substr(start, dot - start);
-        if (part.empty() || part.size() > 9 || part.find_first_not_of(L"0123456789") != std::wstring_view::npos) {
-            return std::nullopt;
-        }
-        unsigned long number = 0;
-        for (const wchar_t digit : part) {
-            number = number * 10 + static_cast<unsigned long>(digit - L'0');
-        }
-        numbers.push_back(number);
-        if (dot == text.size()) {
-            return numbers;
-        }
-        start = dot + 1;
+// At every start: what became of the update an earlier run handed over. After UPDATED the library
+// has deleted the package and the helper's copy; after NOT_APPLIED the package is still there, for
+// a retry or for the user to run interactively (a real application offers that here).
+std::wstring outcome_line(const std::wstring& state_dir) {
+    VellomarOutcome outcome = VELLOMAR_OUTCOME_NONE;
+    if (vellomar_update_outcome(state_dir.c_str(), app_version, &outcome) != 0) {
+        return {};
     }
-}
-
-// "2.1" and "2.1.0" are the same version.
-bool not_newer(std::vector<unsigned long> version, std::vector<unsigned long> than) {
-    const std::size_t length = std::max(version.size(), than.size());
-    version.resize(length);
-    than.resize(length);
-    return version <= than;
-}
-
-// Deletes the packages that earlier updates left in our download directory. The helper deletes a
-// package after a successful update, but only as far as it can: a virus scanner may still hold it
-// open. A package of the running version or an older one has been installed or superseded; a
-// newer one (an update the user cancelled) stays. Only our own package names in our own directory
-// are touched, and a package still in use stays for the next start.
-void remove_stale_packages() {
-    const std::wstring temp = temp_directory();
-    const std::optional<std::vector<unsigned long>> running = version_numbers(app_version);
-    if (temp.empty() || !running) {
-        return;
+    switch (outcome) {
+    case VELLOMAR_OUTCOME_UPDATED:
+        return L"updated " + std::wstring(app_version);
+    case VELLOMAR_OUTCOME_NOT_APPLIED:
+        return L"not applied";
+    case VELLOMAR_OUTCOME_NONE:
+        break;
     }
-    const std::wstring directory = temp + std::wstring(download_folder) + L"\\";
-    WIN32_FIND_DATAW entry{};
-    const ScopedFind find(FindFirstFileW(
-        (directory + std::wstring(package_prefix) + L"*" + std::wstring(package_suffix)).c_str(), &entry));
-    if (!find.valid()) {
-        return;
-    }
-    do {
-        // The pattern also matches short (8.3) names, so the long name is checked again here.
-        const std::wstring_view name = entry.cFileName;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
-            name.size() <= package_prefix.size() + package_suffix.size() ||
-            name.substr(0, package_prefix.size()) != package_prefix ||
-            name.substr(name.size() - package_suffix.size()) != package_suffix) {
-            continue;
-        }
-        const std::optional<std::vector<unsigned long>> version = version_numbers(
-            name.substr(package_prefix.size(), name.size() - package_prefix.size() - package_suffix.size()));
-        if (version && not_newer(*version, *running)) {
-            (void)DeleteFileW((directory + std::wstring(name)).c_str());
-        }
-    } while (FindNextFileW(find.get(), &entry));
+    return {};
 }
 
 bool file_exists(const std::wstring& path) {
@@ -364,7 +208,12 @@ int wmain(int argc, wchar_t* argv[]) {
     const std::wstring exe_dir = directory_of(own_exe);
     append_log(exe_dir, L"started " + std::wstring(app_version) + L" " + std::to_wstring(GetCurrentProcessId()) +
                             L" " + current_directory());
-    remove_stale_packages();
+    // Created at every start: the record must have a directory to go to, and it may have gone.
+    const std::wstring state_dir = temp_directory() + std::wstring(download_folder);
+    (void)CreateDirectoryW(state_dir.c_str(), nullptr);
+    if (const std::wstring outcome = outcome_line(state_dir); !outcome.empty()) {
+        append_log(exe_dir, outcome);
+    }
 
     const int update = find_argument(argc, argv, L"--update");
     if (update == 0) {
@@ -375,16 +224,13 @@ int wmain(int argc, wchar_t* argv[]) {
         append_log(exe_dir, L"update failed: --update needs <installer> <new version>");
         return 2;
     }
-    const int helper_option = find_argument(argc, argv, L"--helper");
-    const std::wstring helper = helper_option != 0 && helper_option + 1 < argc
-                                    ? std::wstring(argv[helper_option + 1])
-                                    : exe_dir + L"\\vellomar-update.exe";
     const std::wstring new_version = argv[update + 2];
-    const HandOver result = hand_over_to_helper(helper, argv[update + 1], own_exe, new_version);
-    if (result.error != 0) {
-        append_log(exe_dir, L"update failed " + std::to_wstring(result.error));
+    unsigned long helper_pid = 0;
+    const unsigned long error = start_update(own_exe, argv[update + 1], new_version, state_dir, &helper_pid);
+    if (error != 0) {
+        append_log(exe_dir, L"update failed " + std::to_wstring(error));
         return 1;
     }
-    append_log(exe_dir, L"update " + new_version + L" " + std::to_wstring(result.helper_pid));
+    append_log(exe_dir, L"update " + new_version + L" " + std::to_wstring(helper_pid));
     return 0;
 }

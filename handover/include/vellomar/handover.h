@@ -39,12 +39,46 @@ typedef enum VellomarOutcome {
 } VellomarOutcome;
 
 /* 0 on success, otherwise a Win32 error code (ERROR_BAD_PATHNAME for a path that is not fully qualified). */
+
+/* Hands the package over to the helper; the caller then exits. Copies `helper` into the package's
+ * directory as `<helper name>.handover.exe` (`.handover-2.exe` ... `-16` while an earlier helper
+ * still runs from a name), writes the pending-update record `vellomar-update.pending` (target
+ * version, package, copy, this process's id) into `state_dir`, which must exist, and starts the
+ * copy: `--pid <this process> --installer <package>` and, where given, `--launch`, `--install-dir`,
+ * `--version`, quoted for the C runtime. The copy inherits no handle, runs in the package's
+ * directory, outside the caller's job where the job allows it, and is granted the foreground (best
+ * effort: the user's next input elsewhere cancels it). Sets *helper_pid.
+ * Errors: ERROR_INVALID_PARAMETER for a NULL request, helper, package, state_dir or helper_pid;
+ * ERROR_BAD_PATHNAME for a given path that is not fully qualified (an empty one included); the OS
+ * error of the copy, the record or the start. On any error nothing is started and the copy and the
+ * record are gone again. */
 VELLOMAR_HANDOVER_API unsigned long vellomar_start_update(const VellomarUpdateRequest* request,
                                                           unsigned long* helper_pid);
+
+/* For a shutdown the user aborted: ends the helper `helper_pid` while it still waits for this
+ * process (it holds nothing then), waits up to 10 s for it to end, and deletes the record and the
+ * copy. The package stays. Only a process running the copy this process's record names is ended.
+ * Errors: ERROR_NOT_FOUND when the record is missing, torn, another process's, or names another
+ * program than `helper_pid` runs; the OS error of opening the process (ERROR_INVALID_PARAMETER for
+ * one that no longer exists); ERROR_TIMEOUT when it did not end. On an error the record stays. */
 VELLOMAR_HANDOVER_API unsigned long vellomar_cancel_update(unsigned long helper_pid, const wchar_t* state_dir);
+
+/* At the next start: what became of the recorded update, then the record is deleted.
+ * UPDATED: the recorded target version equals `running_version` (both trimmed of white space; an
+ *   empty target never does). The package and the copy are deleted unless a process has them open.
+ * NOT_APPLIED: otherwise, while the package is still there, for a retry or the interactive
+ *   installer. The package stays; the copy is deleted unless in use.
+ * NONE: no record, a torn or unreadable one, or a package that is gone with no matching version.
+ * No other file is ever deleted. Errors: ERROR_INVALID_PARAMETER for a NULL argument,
+ * ERROR_BAD_PATHNAME for a relative state_dir; *outcome is NONE then. */
 VELLOMAR_HANDOVER_API unsigned long vellomar_update_outcome(const wchar_t* state_dir,
                                                             const wchar_t* running_version,
                                                             VellomarOutcome* outcome);
+
+/* 1 when this process can create a file in `install_dir` (a probe file, deleted on close), so that
+ * the helper's silent runs can update it; 0 for NULL, a relative path, a missing directory, a file,
+ * or no write access. When 0, open the installer yourself while you still have the foreground. A
+ * 32-bit program without a manifest may see 1 for a folder Windows virtualises for it. */
 VELLOMAR_HANDOVER_API int vellomar_can_update_silently(const wchar_t* install_dir); /* 1 or 0 */
 
 #ifdef __cplusplus
