@@ -64,29 +64,33 @@ std::vector<ArgumentEntry> helper_arguments(const VellomarUpdateRequest& request
     return arguments;
 }
 
+std::variant<PROCESS_INFORMATION, DWORD> create_process(const std::u16string& application, std::u16string command_line,
+                                                        const std::u16string& directory, DWORD flags) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(as_wcstr(application), as_wbuffer(command_line), nullptr, nullptr, FALSE, flags, nullptr,
+                        as_wcstr(directory), &startup, &info)) {
+        return GetLastError();
+    }
+    return info;
+}
+
 // Inheriting nothing, in the package's directory, out of the caller's job: a job that ends its
 // processes with the application would otherwise end the helper too. A job that forbids breaking
 // away refuses the flag with ERROR_ACCESS_DENIED, and the helper then starts inside it.
-std::variant<PROCESS_INFORMATION, DWORD> start_helper(const std::u16string& program, std::u16string command_line,
+std::variant<PROCESS_INFORMATION, DWORD> start_helper(const std::u16string& program, const std::u16string& command_line,
                                                       const std::u16string& directory) {
     const OsResult<std::u16string> application = system_path(program, PathUse::program);
     if (!application.ok()) {
         return static_cast<DWORD>(application.error);
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    for (const DWORD flags : {DWORD{CREATE_BREAKAWAY_FROM_JOB}, DWORD{0}}) {
-        if (CreateProcessW(as_wcstr(application.value), as_wbuffer(command_line), nullptr, nullptr, FALSE, flags,
-                           nullptr, as_wcstr(directory), &startup, &info)) {
-            return info;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_ACCESS_DENIED || flags == 0) {
-            return error;
-        }
+    std::variant<PROCESS_INFORMATION, DWORD> started =
+        create_process(application.value, command_line, directory, CREATE_BREAKAWAY_FROM_JOB);
+    if (const DWORD* error = std::get_if<DWORD>(&started); error != nullptr && *error == ERROR_ACCESS_DENIED) {
+        started = create_process(application.value, command_line, directory, 0);
     }
-    return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    return started;
 }
 
 // The ended helper's image stays mapped for a moment after the wait returns.
