@@ -73,4 +73,18 @@ TEST_F(PeImageOfHelper, FitsTheSizeBudget) {
 #endif
 }
 
+// The handover DLL that callers in other languages load: 64-bit, system DLLs only, and the four
+// calls of its header as its only exports.
+TEST(PeImageOfHandoverDll, ExportsExactlyTheFourCallsAndImportsOnlySystemDlls) {
+    const std::optional<PeImage> image = read_pe_image(probe::own_directory() + L"vellomar_handover.dll");
+    ASSERT_TRUE(image.has_value()) << "vellomar_handover.dll is missing or not a 64-bit PE image";
+    EXPECT_EQ(image->file.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_TRUE(image->file.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_EQ(image->exports, (std::vector<std::string>{"vellomar_can_update_silently", "vellomar_cancel_update",
+                                                        "vellomar_start_update", "vellomar_update_outcome"}));
+    for (const std::string& name : image->imports) {
+        EXPECT_TRUE(is_system_dll(name)) << name;
+    }
+}
+
 }  // namespace

@@ -57,6 +57,26 @@ std::optional<std::vector<std::string>> read_imports(const std::string& bytes, c
 
 bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
+// The export directory points to an array of name addresses, sorted by name.
+std::optional<std::vector<std::string>> read_exports(const std::string& bytes, const PeImage& image) {
+    const IMAGE_DATA_DIRECTORY directory = image.optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    std::vector<std::string> names;
+    if (directory.VirtualAddress == 0) return names;
+    const std::optional<size_t> offset = file_offset(image, directory.VirtualAddress);
+    if (!offset) return std::nullopt;
+    const auto exports = read_at<IMAGE_EXPORT_DIRECTORY>(bytes, *offset);
+    if (!exports) return std::nullopt;
+    const std::optional<size_t> table = file_offset(image, exports->AddressOfNames);
+    for (DWORD index = 0; index < exports->NumberOfNames; ++index) {
+        const auto name_rva = table ? read_at<DWORD>(bytes, *table + index * sizeof(DWORD)) : std::nullopt;
+        const std::optional<size_t> name_offset = name_rva ? file_offset(image, *name_rva) : std::nullopt;
+        const std::optional<std::string> name = name_offset ? read_name(bytes, *name_offset) : std::nullopt;
+        if (!name) return std::nullopt;
+        names.push_back(*name);
+    }
+    return names;
+}
+
 }  // namespace
 
 std::optional<PeImage> read_pe_image(const std::wstring& path) {
@@ -82,6 +102,9 @@ std::optional<PeImage> read_pe_image(const std::wstring& path) {
     std::optional<std::vector<std::string>> imports = read_imports(bytes, image);
     if (!imports) return std::nullopt;
     image.imports = *imports;
+    std::optional<std::vector<std::string>> exports = read_exports(bytes, image);
+    if (!exports) return std::nullopt;
+    image.exports = *exports;
     return image;
 }
 

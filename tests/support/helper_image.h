@@ -22,6 +22,7 @@ struct PeImage {
     IMAGE_OPTIONAL_HEADER64 optional{};
     std::vector<IMAGE_SECTION_HEADER> sections;
     std::vector<std::string> imports;
+    std::vector<std::string> exports;
 };
 
 // A 64-bit PE image read from its file; nothing when it is missing or malformed.
