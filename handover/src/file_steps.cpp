@@ -4,6 +4,7 @@
 #include "core/text.h"
 #include "platform/file_probes.h"
 #include "platform/handles.h"
+#include "platform/path_forms.h"
 #include "platform/win32.h"
 
 namespace vellomar {

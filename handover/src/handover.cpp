@@ -14,8 +14,8 @@
 #include "pending_record.h"
 #include "platform/file_probes.h"
 #include "platform/handles.h"
+#include "platform/path_forms.h"
 #include "platform/win32.h"
-#include "platform/win32_queries.h"
 
 namespace vellomar {
 

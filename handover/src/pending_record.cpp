@@ -8,6 +8,7 @@
 #include "file_steps.h"
 #include "platform/file_probes.h"
 #include "platform/handles.h"
+#include "platform/path_forms.h"
 #include "platform/win32.h"
 
 namespace vellomar {
