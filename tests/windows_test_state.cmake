@@ -10,13 +10,13 @@
 # Wine's per-program settings are not shared: the planted-DLL tests name theirs after their own
 # fresh folder.
 foreach(test IN LISTS platform_tests_TESTS)
-  set_tests_properties("${test}" PROPERTIES LABELS "wine;platform")
+  set_tests_properties("${test}" PROPERTIES LABELS platform)
   if(test MATCHES "^UninstallEntry\\.")
     set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK uninstall_entry)
   endif()
 endforeach()
 foreach(test IN LISTS e2e_tests_TESTS)
-  set_tests_properties("${test}" PROPERTIES LABELS "wine;e2e")
+  set_tests_properties("${test}" PROPERTIES LABELS e2e)
   if(test MATCHES "^(Update|RealHelper/UpdateTable)\\.")
     set_tests_properties("${test}" PROPERTIES RESOURCE_LOCK "uninstall_entry;update_lock")
   elseif(test MATCHES "^RealInstaller\\.")
