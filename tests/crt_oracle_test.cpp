@@ -89,6 +89,9 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
         uR"(argv_probe.exe """a b""")", uR"(argv_probe.exe a"b"" c d)", uR"(argv_probe.exe "a\"" b")",
         uR"(argv_probe.exe a\"b "c\" d\)", u"argv_probe.exe 	 a 	 ", u" leading.exe a",
         uR"("argv_probe.exe"x y)", uR"(argv_probe.exe "lone)",
+        // A helper's command line as the handover library writes it.
+        u"\"C:\\\u4e0b\u8f7d\\app.handover.exe\" --pid 42 --installer \"C:\\\u4e0b\u8f7d\\setup 2.exe\" "
+        u"--install-dir \"C:\\App \U0001F600\\\\\" --version \"2.0 \\\"rc\\\"\t\\\\\\\\\\\"x\\\\\"",
     };
     std::mt19937 engine(seed);
     while (lines.size() < 200) {

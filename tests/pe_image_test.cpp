@@ -20,6 +20,7 @@ struct PeImage {
     IMAGE_OPTIONAL_HEADER64 optional{};
     std::vector<IMAGE_SECTION_HEADER> sections;
     std::vector<std::string> imports;
+    std::vector<std::string> exports;
 };
 
 template <typename T>
@@ -67,6 +68,26 @@ std::optional<std::vector<std::string>> read_imports(const std::string& bytes, c
     }
 }
 
+// The export directory points to an array of name addresses, sorted by name.
+std::optional<std::vector<std::string>> read_exports(const std::string& bytes, const PeImage& image) {
+    const IMAGE_DATA_DIRECTORY directory = image.optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+    std::vector<std::string> names;
+    if (directory.VirtualAddress == 0) return names;
+    const std::optional<size_t> offset = file_offset(image, directory.VirtualAddress);
+    if (!offset) return std::nullopt;
+    const auto exports = read_at<IMAGE_EXPORT_DIRECTORY>(bytes, *offset);
+    if (!exports) return std::nullopt;
+    const std::optional<size_t> table = file_offset(image, exports->AddressOfNames);
+    for (DWORD index = 0; index < exports->NumberOfNames; ++index) {
+        const auto name_rva = table ? read_at<DWORD>(bytes, *table + index * sizeof(DWORD)) : std::nullopt;
+        const std::optional<size_t> name_offset = name_rva ? file_offset(image, *name_rva) : std::nullopt;
+        const std::optional<std::string> name = name_offset ? read_name(bytes, *name_offset) : std::nullopt;
+        if (!name) return std::nullopt;
+        names.push_back(*name);
+    }
+    return names;
+}
+
 std::optional<PeImage> read_pe_image(const std::wstring& path) {
     const std::string bytes = probe::read_bytes(path);
     const auto dos = read_at<IMAGE_DOS_HEADER>(bytes, 0);
@@ -90,6 +111,9 @@ std::optional<PeImage> read_pe_image(const std::wstring& path) {
     std::optional<std::vector<std::string>> imports = read_imports(bytes, image);
     if (!imports) return std::nullopt;
     image.imports = *imports;
+    std::optional<std::vector<std::string>> exports = read_exports(bytes, image);
+    if (!exports) return std::nullopt;
+    image.exports = *exports;
     return image;
 }
 
@@ -166,6 +190,20 @@ TEST_F(PeImageOfHelper, FitsTheSizeBudget) {
 #else
     GTEST_SKIP() << "the budget is for the size-optimised build (MinSizeRel)";
 #endif
+}
+
+// The handover DLL that callers in other languages load: 64-bit, system DLLs only, and the four
+// calls of its header as its only exports.
+TEST(PeImageOfHandoverDll, ExportsExactlyTheFourCallsAndImportsOnlySystemDlls) {
+    const std::optional<PeImage> image = read_pe_image(probe::own_directory() + L"vellomar_handover.dll");
+    ASSERT_TRUE(image.has_value()) << "vellomar_handover.dll is missing or not a 64-bit PE image";
+    EXPECT_EQ(image->file.Machine, IMAGE_FILE_MACHINE_AMD64);
+    EXPECT_TRUE(image->file.Characteristics & IMAGE_FILE_DLL);
+    EXPECT_EQ(image->exports, (std::vector<std::string>{"vellomar_can_update_silently", "vellomar_cancel_update",
+                                                        "vellomar_start_update", "vellomar_update_outcome"}));
+    for (const std::string& name : image->imports) {
+        EXPECT_TRUE(is_system_dll(name)) << name;
+    }
 }
 
 TEST(SystemDllName, AcceptsSystemDllsInAnyCaseAndRejectsToolchainRuntimes) {

@@ -57,9 +57,13 @@ TEST(AppendArgument, QuotesOnlyForSpaceTabOrEmptyAndEscapesQuotesAndFinalBacksla
         {u"a\nb\rc", u"a\nb\rc"},
         {u"&|<>^%!", u"&|<>^%!"},
         {u"\u65e5\u672c \xD800", u"\"\u65e5\u672c \xD800\""},
+        {u"C:\\\U0001F600 \u4e0b\u8f7d\\", u"\"C:\\\U0001F600 \u4e0b\u8f7d\\\\\""},
+        {u"2.0 \"rc\"\t\\\\\"x\\", u"\"2.0 \\\"rc\\\"\t\\\\\\\\\\\"x\\\\\""},
     };
     for (const TextCase& c : cases) {
         EXPECT_EQ(appended(ordinary(c.input)), c.expected) << testing::PrintToString(c.input);
+        EXPECT_EQ(split_command_line(u"p " + c.expected, u"p"), (std::vector<std::u16string>{u"p", c.input}))
+            << testing::PrintToString(c.expected);
     }
 }
 

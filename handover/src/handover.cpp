@@ -1,6 +1,7 @@
 // The four calls of the C interface, each reading top to bottom: check the input, then the steps.
 #include "vellomar/handover.h"
 
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <variant>
@@ -29,19 +30,23 @@ std::u16string from_c(const wchar_t* text) {
     return from_wide(text, wcslen(text));
 }
 
+enum class Presence { required, optional };
+
 // A given path that is not fully qualified, or a missing required one.
-DWORD check_path(const wchar_t* path, bool required) {
+DWORD check_path(const wchar_t* path, Presence presence) {
     if (path == nullptr) {
-        return required ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+        return presence == Presence::required ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     }
     return is_fully_qualified(from_c(path)) ? ERROR_SUCCESS : ERROR_BAD_PATHNAME;
 }
 
 DWORD check_request(const VellomarUpdateRequest& request) {
-    for (const auto& [path, required] : {std::pair{request.helper, true}, std::pair{request.package, true},
-                                         std::pair{request.state_dir, true}, std::pair{request.launch, false},
-                                         std::pair{request.install_dir, false}}) {
-        if (const DWORD error = check_path(path, required)) {
+    const std::pair<const wchar_t*, Presence> paths[] = {
+        {request.helper, Presence::required},   {request.package, Presence::required},
+        {request.state_dir, Presence::required}, {request.launch, Presence::optional},
+        {request.install_dir, Presence::optional}};
+    for (const auto& [path, presence] : paths) {
+        if (const DWORD error = check_path(path, presence)) {
             return error;
         }
     }
@@ -64,29 +69,33 @@ std::vector<ArgumentEntry> helper_arguments(const VellomarUpdateRequest& request
     return arguments;
 }
 
+std::variant<PROCESS_INFORMATION, DWORD> create_process(const std::u16string& application, std::u16string command_line,
+                                                        const std::u16string& directory, DWORD flags) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(as_wcstr(application), as_wbuffer(command_line), nullptr, nullptr, FALSE, flags, nullptr,
+                        as_wcstr(directory), &startup, &info)) {
+        return GetLastError();
+    }
+    return info;
+}
+
 // Inheriting nothing, in the package's directory, out of the caller's job: a job that ends its
 // processes with the application would otherwise end the helper too. A job that forbids breaking
 // away refuses the flag with ERROR_ACCESS_DENIED, and the helper then starts inside it.
-std::variant<PROCESS_INFORMATION, DWORD> start_helper(const std::u16string& program, std::u16string command_line,
+std::variant<PROCESS_INFORMATION, DWORD> start_helper(const std::u16string& program, const std::u16string& command_line,
                                                       const std::u16string& directory) {
     const OsResult<std::u16string> application = system_path(program, PathUse::program);
     if (!application.ok()) {
         return static_cast<DWORD>(application.error);
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    for (const DWORD flags : {DWORD{CREATE_BREAKAWAY_FROM_JOB}, DWORD{0}}) {
-        if (CreateProcessW(as_wcstr(application.value), as_wbuffer(command_line), nullptr, nullptr, FALSE, flags,
-                           nullptr, as_wcstr(directory), &startup, &info)) {
-            return info;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_ACCESS_DENIED || flags == 0) {
-            return error;
-        }
+    std::variant<PROCESS_INFORMATION, DWORD> started =
+        create_process(application.value, command_line, directory, CREATE_BREAKAWAY_FROM_JOB);
+    if (const DWORD* error = std::get_if<DWORD>(&started); error != nullptr && *error == ERROR_ACCESS_DENIED) {
+        started = create_process(application.value, command_line, directory, 0);
     }
-    return static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    return started;
 }
 
 // The ended helper's image stays mapped for a moment after the wait returns.
@@ -96,6 +105,7 @@ void delete_when_unused(const std::u16string& path) {
     }
 }
 
+// No path is longer than 32767 units and the NUL, so one buffer of that size always fits.
 std::u16string image_path(HANDLE process) {
     std::u16string path(32768, u'\0');
     DWORD length = static_cast<DWORD>(path.size());
@@ -160,7 +170,7 @@ unsigned long vellomar_start_update(const VellomarUpdateRequest* request, unsign
 // Only a helper running from the copy that this process's record names is ended: a pid that has
 // since been reused by another program, or a helper another process started, is left alone.
 unsigned long vellomar_cancel_update(unsigned long helper_pid, const wchar_t* state_dir) {
-    if (const DWORD error = check_path(state_dir, true)) {
+    if (const DWORD error = check_path(state_dir, Presence::required)) {
         return error;
     }
     const std::u16string directory = from_c(state_dir);
@@ -193,7 +203,7 @@ unsigned long vellomar_update_outcome(const wchar_t* state_dir, const wchar_t* r
         return ERROR_INVALID_PARAMETER;
     }
     *outcome = VELLOMAR_OUTCOME_NONE;
-    if (const DWORD error = check_path(state_dir, true)) {
+    if (const DWORD error = check_path(state_dir, Presence::required)) {
         return error;
     }
     const std::u16string directory = from_c(state_dir);
@@ -217,7 +227,7 @@ unsigned long vellomar_update_outcome(const wchar_t* state_dir, const wchar_t* r
 }
 
 int vellomar_can_update_silently(const wchar_t* install_dir) {
-    if (install_dir == nullptr || check_path(install_dir, true) != ERROR_SUCCESS) {
+    if (check_path(install_dir, Presence::required) != ERROR_SUCCESS) {
         return 0;
     }
     return can_create_file_in(from_c(install_dir)) ? 1 : 0;

@@ -24,10 +24,11 @@ constexpr DWORD largest_record_bytes = 1 << 20;
 // each followed by a NUL. No field can hold a NUL (they come from NUL-terminated strings), so
 // any other shape, a cut-off tail included, is a torn record.
 std::u16string encode(const PendingUpdate& update) {
+    const std::u16string pid = decimal_text(update.application_pid);
+    const std::u16string_view fields[] = {record_magic, update.version, update.package, update.helper_copy, pid,
+                                          record_end};
     std::u16string text;
-    for (std::u16string_view field : {record_magic, std::u16string_view(update.version),
-                                      std::u16string_view(update.package), std::u16string_view(update.helper_copy),
-                                      std::u16string_view(decimal_text(update.application_pid)), record_end}) {
+    for (const std::u16string_view field : fields) {
         text += field;
         text += u'\0';
     }

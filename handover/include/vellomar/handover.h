@@ -43,9 +43,9 @@ typedef enum VellomarOutcome {
 /* Hands the package over to the helper; the caller then exits. Copies `helper` into the package's
  * directory as `<helper name>.handover.exe` (`.handover-2.exe` ... `-16` while an earlier helper
  * still runs from a name), writes the pending-update record `vellomar-update.pending` (target
- * version, package, copy, this process's id) into `state_dir`, which must exist, and starts the
- * copy: `--pid <this process> --installer <package>` and, where given, `--launch`, `--install-dir`,
- * `--version`, quoted for the C runtime. The copy inherits no handle, runs in the package's
+ * version, package, copy, this process's id; it replaces an earlier one) into `state_dir`, which
+ * must exist, and starts the copy: `--pid <this process> --installer <package>` and, where given,
+ * `--launch`, `--install-dir`, `--version`, quoted for the C runtime. The copy inherits no handle, runs in the package's
  * directory, outside the caller's job where the job allows it, and is granted the foreground (best
  * effort: the user's next input elsewhere cancels it). Sets *helper_pid.
  * Errors: ERROR_INVALID_PARAMETER for a NULL request, helper, package, state_dir or helper_pid;
@@ -57,7 +57,8 @@ VELLOMAR_HANDOVER_API unsigned long vellomar_start_update(const VellomarUpdateRe
 
 /* For a shutdown the user aborted: ends the helper `helper_pid` while it still waits for this
  * process (it holds nothing then), waits up to 10 s for it to end, and deletes the record and the
- * copy. The package stays. Only a process running the copy this process's record names is ended.
+ * copy. The package stays. Only a process running the copy this process's record names is ended;
+ * one that has ended already counts as ended.
  * Errors: ERROR_NOT_FOUND when the record is missing, torn, another process's, or names another
  * program than `helper_pid` runs; the OS error of opening the process (ERROR_INVALID_PARAMETER for
  * one that no longer exists); ERROR_TIMEOUT when it did not end. On an error the record stays. */
@@ -69,8 +70,9 @@ VELLOMAR_HANDOVER_API unsigned long vellomar_cancel_update(unsigned long helper_
  * NOT_APPLIED: otherwise, while the package is still there, for a retry or the interactive
  *   installer. The package stays; the copy is deleted unless in use.
  * NONE: no record, a torn or unreadable one, or a package that is gone with no matching version.
- * No other file is ever deleted. Errors: ERROR_INVALID_PARAMETER for a NULL argument,
- * ERROR_BAD_PATHNAME for a relative state_dir; *outcome is NONE then. */
+ * No other file is ever deleted; a copy still running stays, and the next start reuses its name.
+ * Errors: ERROR_INVALID_PARAMETER for a NULL argument, ERROR_BAD_PATHNAME for a relative
+ * state_dir; *outcome, when given, is NONE then. */
 VELLOMAR_HANDOVER_API unsigned long vellomar_update_outcome(const wchar_t* state_dir,
                                                             const wchar_t* running_version,
                                                             VellomarOutcome* outcome);
