@@ -21,8 +21,8 @@
 
 namespace {
 
-using probe::epoch_ms;
-using probe::in_quotes;
+using support::epoch_ms;
+using support::in_quotes;
 using Samples = std::vector<double>;
 
 // The pauses the helper's behaviour mandates.
@@ -31,7 +31,7 @@ constexpr double settling_pause_ms = vellomar::settling_pause_ms;
 constexpr double retry_pause_ms = vellomar::retry_pause_ms;
 
 const std::wstring& noop_path() {
-    static const std::wstring path = probe::own_directory() + L"bench_noop.exe";
+    static const std::wstring path = support::own_directory() + L"bench_noop.exe";
     return path;
 }
 
@@ -46,7 +46,7 @@ double span(std::uint64_t from_ms, std::uint64_t to_ms) {
 
 struct Timed {
     std::uint64_t start_ms = 0;  // just before CreateProcessW
-    probe::StartedProcess started;
+    support::StartedProcess started;
 };
 
 // Wine tears a process down for a while after its handle is signalled, and a process started at
@@ -56,12 +56,12 @@ Timed start(const std::wstring& program, const std::wstring& tail, DWORD flags =
     Sleep(300);
     Timed timed;
     timed.start_ms = epoch_ms();
-    timed.started = probe::start_process(program, in_quotes(program) + tail, flags, directory);
+    timed.started = support::start_process(program, in_quotes(program) + tail, flags, directory);
     return timed;
 }
 
 // The exit code; nothing when the process did not start or did not end within a minute.
-std::optional<DWORD> wait_exit(const probe::StartedProcess& process) {
+std::optional<DWORD> wait_exit(const support::StartedProcess& process) {
     if (!process.process.valid()) return std::nullopt;
     if (WaitForSingleObject(process.process.get(), 60000) != WAIT_OBJECT_0) {
         (void)TerminateProcess(process.process.get(), 0xDEAD);
@@ -73,18 +73,18 @@ std::optional<DWORD> wait_exit(const probe::StartedProcess& process) {
 }
 
 // When a process ended, by the system's record of it.
-std::uint64_t exit_ms(const probe::StartedProcess& process) {
+std::uint64_t exit_ms(const support::StartedProcess& process) {
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetProcessTimes(process.process.get(), &created, &exited, &kernel, &user)) return 0;
     return epoch_ms(exited);
 }
 
-std::size_t records(const std::wstring& log) { return probe::read_probe_log(log).size(); }
+std::size_t records(const std::wstring& log) { return support::read_probe_log(log).size(); }
 
 // A package and an installed application as an application lays them out, both copies of
 // child_probe that log beside them: <dir>\pkg\setup.exe and <dir>\App Dir\app.exe.
 struct Run {
-    probe::ScratchDirectory dir{L"bench"};
+    support::ScratchDirectory dir{L"bench"};
     std::wstring package_dir = dir / L"pkg";
     std::wstring installer = dir / L"pkg\\setup.exe";
     std::wstring installer_log = dir / L"installer.log";
@@ -95,13 +95,13 @@ struct Run {
 
 [[nodiscard]] bool lay_out(const Run& run, const wchar_t* installer_exit_codes, DWORD app_sleep_ms) {
     return CreateDirectoryW(run.package_dir.c_str(), nullptr) && CreateDirectoryW(run.app_dir.c_str(), nullptr) &&
-           probe::place_probe(run.installer, run.installer_log, installer_exit_codes) &&
-           probe::place_probe(run.app, run.app_log, L"0", app_sleep_ms);
+           support::place_probe(run.installer, run.installer_log, installer_exit_codes) &&
+           support::place_probe(run.app, run.app_log, L"0", app_sleep_ms);
 }
 
 // The helper started as the application starts it: in the package's directory, no handles.
 Timed start_helper(DWORD pid, const Run& run) {
-    return start(probe::helper_path(),
+    return start(support::helper_path(),
                  L" --pid " + std::to_wstring(pid) + L" --installer " + in_quotes(run.installer) + L" --launch " +
                      in_quotes(run.app) + L" --version 2.3.0",
                  0, run.package_dir);
@@ -117,7 +117,7 @@ DWORD dead_pid() {
         id = noop.started.id;
     }
     const auto gone = [id] { return !vellomar::UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, id)).valid(); };
-    return probe::poll_until(gone, 5000) ? id : 0;
+    return support::poll_until(gone, 5000) ? id : 0;
 }
 
 // --- one run of each measurement; nothing when the run went wrong -------------------------------
@@ -146,7 +146,7 @@ std::optional<Direct> installer_direct(const wchar_t* exit_codes) {
     const Timed installer = start(run.installer, L" /S /UPDATE /D=" + run.app_dir, CREATE_NEW_CONSOLE, run.package_dir);
     const bool ended = wait_exit(installer.started).has_value();
     const std::uint64_t end_ms = epoch_ms();
-    const std::vector<probe::ProbeRecord> log = probe::read_probe_log(run.installer_log);
+    const std::vector<support::ProbeRecord> log = support::read_probe_log(run.installer_log);
     if (!ended || log.size() != 1) return std::nullopt;
     return Direct{span(installer.start_ms, end_ms), span(installer.start_ms, log[0].time_ms)};
 }
@@ -155,9 +155,9 @@ std::optional<Direct> installer_direct(const wchar_t* exit_codes) {
 // a visible box of that process with the helper's caption, which the watch then answers with OK.
 std::optional<double> time_to_box(const std::wstring& program, const std::wstring& tail) {
     const Timed child = start(program, tail);
-    probe::BoxWatch watch(child.started.id, probe::helper_caption);
+    support::BoxWatch watch(child.started.id, support::helper_caption);
     const bool ended = child.started.process.valid() && wait_exit(child.started).has_value();
-    const std::vector<probe::MessageBoxRecord> boxes = watch.stop();
+    const std::vector<support::MessageBoxRecord> boxes = watch.stop();
     if (!ended || boxes.size() != 1) return std::nullopt;
     return span(child.start_ms, boxes[0].seen_ms);
 }
@@ -176,7 +176,7 @@ std::optional<double> helper_path(const wchar_t* exit_codes, std::size_t install
     const auto logged = [&] {
         return records(run.installer_log) == installer_records && records(run.app_log) == app_records;
     };
-    if (code != 0u || !probe::poll_until(logged, 5000)) return std::nullopt;
+    if (code != 0u || !support::poll_until(logged, 5000)) return std::nullopt;
     return elapsed;
 }
 
@@ -186,10 +186,10 @@ std::optional<double> reaction_to_exit() {
     const Run run;
     if (!lay_out(run, L"0", 1500)) return std::nullopt;
     const Timed app = start(run.app, L"");
-    if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
+    if (!support::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
     const Timed helper = start_helper(app.started.id, run);
     const std::optional<DWORD> code = wait_exit(helper.started);
-    const std::vector<probe::ProbeRecord> installs = probe::read_probe_log(run.installer_log);
+    const std::vector<support::ProbeRecord> installs = support::read_probe_log(run.installer_log);
     const std::uint64_t app_end_ms = exit_ms(app.started);
     if (code != 0u || installs.size() != 1 || app_end_ms < helper.start_ms) return std::nullopt;
     return span(app_end_ms, installs[0].time_ms);
@@ -201,14 +201,14 @@ std::optional<double> reaction_to_unlock() {
     const Run run;
     const DWORD pid = dead_pid();
     if (pid == 0 || !lay_out(run, L"0", 0)) return std::nullopt;
-    probe::FileLock lock(run.app, 60000);
+    support::FileLock lock(run.app, 60000);
     if (!lock.wait_until_taken()) return std::nullopt;
     const Timed helper = start_helper(pid, run);
     sleep_until(helper.start_ms + 3500);
     const std::uint64_t released_ms = epoch_ms();
     lock.release();
     const std::optional<DWORD> code = wait_exit(helper.started);
-    const std::vector<probe::ProbeRecord> installs = probe::read_probe_log(run.installer_log);
+    const std::vector<support::ProbeRecord> installs = support::read_probe_log(run.installer_log);
     if (code != 0u || installs.size() != 1) return std::nullopt;
     return span(released_ms, installs[0].time_ms);
 }
@@ -223,7 +223,7 @@ std::wstring linux_pid(const std::string& program, const std::string& marker) {
     const vellomar::UniqueFind owner(find);
     for (bool more = owner.valid(); more; more = FindNextFileW(find, &entry)) {
         const std::wstring pid = entry.cFileName;
-        const std::string command_line = probe::read_bytes(L"Z:\\proc\\" + pid + L"\\cmdline");
+        const std::string command_line = support::read_bytes(L"Z:\\proc\\" + pid + L"\\cmdline");
         if (command_line.find(program) != std::string::npos && command_line.find(marker) != std::string::npos) {
             return pid;
         }
@@ -241,7 +241,7 @@ std::optional<double> cpu_ms(const std::wstring& pid) {
     const vellomar::UniqueFind owner(find);
     std::optional<double> total;
     for (bool more = !pid.empty() && owner.valid(); more; more = FindNextFileW(find, &entry)) {
-        const std::string statistics = probe::read_bytes(tasks + entry.cFileName + L"\\schedstat");
+        const std::string statistics = support::read_bytes(tasks + entry.cFileName + L"\\schedstat");
         if (!statistics.empty()) total = total.value_or(0) + std::stod(statistics) / 1e6;
     }
     return total;
@@ -251,7 +251,7 @@ std::optional<double> cpu_ms(const std::wstring& pid) {
 std::optional<double> cpu_while_waiting(const Timed& helper, const Run& run, std::uint64_t first_ms) {
     sleep_until(helper.start_ms + 300);
     const std::wstring& dir = run.dir.path();
-    const std::wstring pid = linux_pid("vellomar-update.exe", probe::to_utf8(dir.substr(dir.find_last_of(L'\\'))));
+    const std::wstring pid = linux_pid("vellomar-update.exe", support::to_utf8(dir.substr(dir.find_last_of(L'\\'))));
     sleep_until(helper.start_ms + first_ms);
     const std::optional<double> before = cpu_ms(pid);
     sleep_until(helper.start_ms + first_ms + 10000);
@@ -267,7 +267,7 @@ std::optional<double> cpu_waiting_for_app() {
     const Run run;
     if (!lay_out(run, L"0", 12500)) return std::nullopt;
     const Timed app = start(run.app, L"");
-    if (!probe::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
+    if (!support::poll_until([&] { return records(run.app_log) == 1; }, 5000)) return std::nullopt;
     const std::optional<double> cpu = cpu_while_waiting(start_helper(app.started.id, run), run, 1000);
     (void)TerminateProcess(app.started.process.get(), 0);
     return cpu;
@@ -278,7 +278,7 @@ std::optional<double> cpu_waiting_for_unlock() {
     const Run run;
     const DWORD pid = dead_pid();
     if (pid == 0 || !lay_out(run, L"0", 0)) return std::nullopt;
-    probe::FileLock lock(run.app, 13500);
+    support::FileLock lock(run.app, 13500);
     if (!lock.wait_until_taken()) return std::nullopt;
     return cpu_while_waiting(start_helper(pid, run), run, 2300);
 }
@@ -335,7 +335,7 @@ void measure_round(Results& r, int i, bool with_cpu) {
     add(r.box, time_to_box(noop_path(), L" box"), "B", i);
     add(r.path_a, helper_path(L"0", 1, 1), "(a)", i);
     add(r.path_b, helper_path(L"1", 4, 0), "(b)", i);
-    add(r.path_c, time_to_box(probe::helper_path(), L""), "(c)", i);
+    add(r.path_c, time_to_box(support::helper_path(), L""), "(c)", i);
     add(r.to_exit, reaction_to_exit(), "reaction to exit", i);
     add(r.to_unlock, reaction_to_unlock(), "reaction to unlock", i);
     if (!with_cpu) return;
@@ -345,7 +345,7 @@ void measure_round(Results& r, int i, bool with_cpu) {
 
 // The helper's size (the link strips it) and imports, judged by the rules of its PE image test.
 void print_image() {
-    const std::optional<probe::PeImage> image = probe::read_pe_image(probe::own_directory() + L"vellomar-update.exe");
+    const std::optional<support::PeImage> image = support::read_pe_image(support::own_directory() + L"vellomar-update.exe");
     if (!image) {
         std::printf("\nThe helper's image could not be read.\n");
         return;
@@ -353,9 +353,9 @@ void print_image() {
     std::string imports, foreign;
     for (const std::string& name : image->imports) {
         imports += (imports.empty() ? "" : " ") + name;
-        if (!probe::is_system_dll(name)) foreign += " " + name;
+        if (!support::is_system_dll(name)) foreign += " " + name;
     }
-    const std::size_t budget = probe::helper_size_budget_kib;
+    const std::size_t budget = support::helper_size_budget_kib;
     std::printf("\nSize and imports\n\n| what | value | target |\n|---|---|---|\n");
     std::printf("| size | %zu bytes = %.1f KiB | ≤ %zu KiB: %s |\n", image->file_size, image->file_size / 1024.0, budget,
                 image->file_size <= budget * 1024 ? "met" : "missed");

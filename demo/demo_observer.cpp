@@ -36,7 +36,7 @@
 
 namespace {
 
-using probe::epoch_ms;
+using support::epoch_ms;
 using vellomar::UniqueHandle;
 
 struct Watched {
@@ -59,7 +59,7 @@ struct Event {
     std::string text;
 };
 
-std::string utf8(const std::wstring& text) { return probe::to_utf8(text); }
+std::string utf8(const std::wstring& text) { return support::to_utf8(text); }
 
 std::wstring name_of(const std::wstring& path) { return path.substr(path.find_last_of(L'\\') + 1); }
 
@@ -156,7 +156,7 @@ std::wstring image_path(HANDLE process) {
 // New lines of the application's log; read before anything else in a round, so that a line
 // written just before an exit reads before that exit.
 void read_log(Observation& seen, std::uint64_t now) {
-    const std::string log = probe::read_bytes(seen.log);
+    const std::string log = support::read_bytes(seen.log);
     for (std::size_t end; (end = log.find('\n', seen.log_offset)) != std::string::npos; seen.log_offset = end + 1) {
         seen.events.push_back({now, "log: " + log.substr(seen.log_offset, end - seen.log_offset)});
     }
@@ -201,13 +201,13 @@ void check_files(Observation& seen, std::uint64_t now) {
         seen.unlocked = true;
         seen.events.push_back({now, utf8(name_of(seen.app)) + " can be opened for writing (unlocked)"});
     }
-    const std::wstring version = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
+    const std::wstring version = support::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
     if (version != seen.display_version) {
         seen.events.push_back(
             {now, "uninstall entry DisplayVersion " + utf8(seen.display_version) + " -> " + utf8(version)});
         seen.display_version = version;
     }
-    if (!seen.package_deleted && !probe::file_exists(seen.package)) {
+    if (!seen.package_deleted && !support::file_exists(seen.package)) {
         seen.package_deleted = true;
         seen.events.push_back({now, "package deleted"});
     }
@@ -230,7 +230,7 @@ void check_windows(Observation& seen, std::uint64_t now) {
                         rect.bottom - rect.top, title.c_str());
             std::fflush(stdout);
         }
-        if (seen.close_file.empty() || probe::file_exists(seen.close_file)) {
+        if (seen.close_file.empty() || support::file_exists(seen.close_file)) {
             (void)PostMessageW(process.window, WM_CLOSE, 0, 0);
             seen.events.push_back({epoch_ms(), process.label + ": window closed"});
             process.closed = true;
@@ -294,21 +294,21 @@ int wmain(int argc, wchar_t** argv) {
     Observation seen;
     seen.app = argv[1];
     seen.package = argv[2];
-    std::wstring command_line = probe::in_quotes(seen.app);
+    std::wstring command_line = support::in_quotes(seen.app);
     for (int i = 3; i + 1 < argc; i += 2) {
         if (std::wstring(argv[i]) == L"--app-args") command_line += L" " + std::wstring(argv[i + 1]);
         if (std::wstring(argv[i]) == L"--close-file") seen.close_file = argv[i + 1];
     }
     const std::wstring app_dir = seen.app.substr(0, seen.app.find_last_of(L'\\'));
     seen.log = app_dir + L"\\sample-app.log";
-    seen.log_offset = probe::read_bytes(seen.log).size();
-    seen.display_version = probe::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
-    probe::BoxWatch boxes(0, probe::helper_caption);
+    seen.log_offset = support::read_bytes(seen.log).size();
+    seen.display_version = support::read_string(HKEY_CURRENT_USER, L"DisplayVersion");
+    support::BoxWatch boxes(0, support::helper_caption);
     // Plain "\n" line ends: the script reads these lines.
     (void)_setmode(_fileno(stdout), _O_BINARY);
 
     // Started here, so that its exit time is exact; like a shell, with no handles and in its own directory.
-    probe::StartedProcess app = probe::start_process(seen.app, command_line, 0, app_dir);
+    support::StartedProcess app = support::start_process(seen.app, command_line, 0, app_dir);
     if (!app.process.valid()) {
         std::printf("could not start the application: error %lu\n", GetLastError());
         return 1;
@@ -325,7 +325,7 @@ int wmain(int argc, wchar_t** argv) {
         read_log(seen, now);
         scan_processes(seen);
         check_files(seen, now);
-        for (const probe::MessageBoxRecord& box : boxes.take()) {
+        for (const support::MessageBoxRecord& box : boxes.take()) {
             seen.boxes.push_back(utf8(box.caption) + ": " + utf8(box.text));
             seen.events.push_back({box.seen_ms, "message box " + seen.boxes.back()});
         }
@@ -333,7 +333,7 @@ int wmain(int argc, wchar_t** argv) {
         timed_out = now > deadline_ms;
         if (settled(seen, now) || timed_out) break;
     }
-    for (const probe::MessageBoxRecord& box : boxes.stop())
+    for (const support::MessageBoxRecord& box : boxes.stop())
         seen.boxes.push_back(utf8(box.caption) + ": " + utf8(box.text));
     report(seen, timed_out);
     return 0;

@@ -9,22 +9,22 @@
 #include "probe_support.h"
 
 int wmain(int argc, wchar_t** argv) {
-    probe::RunOptions options;
+    support::RunOptions options;
     const int first = argc == 5 && std::wstring(argv[1]) == L"--cwd" ? 3 : 1;
     if (argc != first + 2) {
         std::fputs("usage: launch_probe [--cwd DIR] PROGRAM COMMAND-LINE\n", stderr);
         return 2;
     }
     if (first == 3) options.current_directory = argv[2];
-    const probe::RunResult result = probe::run_exact(argv[first], argv[first + 1], options);
+    const support::RunResult result = support::run_exact(argv[first], argv[first + 1], options);
     if (!result.started) {
         std::printf("not started: error %lu\n", result.start_error);
         return 3;
     }
     std::printf("exit=%ld elapsed_ms=%llu%s\n", static_cast<long>(result.exit_code),
                 static_cast<unsigned long long>(result.elapsed_ms), result.timed_out ? " timed_out" : "");
-    for (const probe::MessageBoxRecord& box : result.boxes) {
-        std::printf("box %s: %s\n", probe::to_utf8(box.caption).c_str(), probe::to_utf8(box.text).c_str());
+    for (const support::MessageBoxRecord& box : result.boxes) {
+        std::printf("box %s: %s\n", support::to_utf8(box.caption).c_str(), support::to_utf8(box.text).c_str());
     }
     std::fwrite(result.standard_error.data(), 1, result.standard_error.size(), stdout);
     return 0;

@@ -64,8 +64,8 @@ std::u16string random_command_line(std::mt19937& engine) {
 UniqueHandle start_probe(const std::u16string& command_line, const std::wstring& input, const std::wstring& output) {
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", input.empty() ? nullptr : input.c_str());
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", output.c_str());
-    probe::StartedProcess started =
-        probe::start_process(probe::own_directory() + L"argv_probe.exe", probe::wide(command_line));
+    support::StartedProcess started =
+        support::start_process(support::own_directory() + L"argv_probe.exe", support::wide(command_line));
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_INPUT", nullptr);
     (void)SetEnvironmentVariableW(L"VELLOMAR_ARGV_PROBE_OUTPUT", nullptr);
     return std::move(started.process);
@@ -80,7 +80,7 @@ std::optional<DWORD> exit_code_of(const UniqueHandle& process) {
 }
 
 TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
-    const probe::ScratchDirectory directory(L"argv");
+    const support::ScratchDirectory directory(L"argv");
     ASSERT_FALSE(directory.path().empty());
     const std::wstring output = directory / L"argv.bin";
     // The edge cases of the splitting rules first, then random lines.
@@ -104,7 +104,7 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
         const UniqueHandle process = start_probe(line, L"", output);
         ASSERT_TRUE(process.valid());
         ASSERT_EQ(exit_code_of(process), DWORD{0});
-        const std::vector<Arguments> records = probe::read_lists(probe::read_bytes(output));
+        const std::vector<Arguments> records = support::read_lists(support::read_bytes(output));
         ASSERT_EQ(records.size(), 2u);
         const Arguments expected = split_command_line(line, u"");
         EXPECT_EQ(records[1], expected) << "ucrtbase";
@@ -123,7 +123,7 @@ TEST(CrtOracle, RealChildrenReceiveTheArgumentsSplitCommandLineGives) {
 TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
     constexpr int line_count = 10000;
     constexpr int probe_count = 2;  // one per core of a small machine; each reloads ucrtbase per line
-    const probe::ScratchDirectory directory(L"argv-batch");
+    const support::ScratchDirectory directory(L"argv-batch");
     ASSERT_FALSE(directory.path().empty());
     std::mt19937 engine(seed + 1);
     std::vector<std::u16string> lines;
@@ -139,8 +139,8 @@ TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
                                                 lines.begin() + (p + 1) * line_count / probe_count);
         const std::wstring input = directory / (L"in" + std::to_wstring(p) + L".bin");
         std::string bytes;
-        probe::append_list(bytes, share);
-        ASSERT_TRUE(probe::write_bytes(input, bytes));
+        support::append_list(bytes, share);
+        ASSERT_TRUE(support::write_bytes(input, bytes));
         probes.push_back(start_probe(padded_command_line, input, directory / (L"out" + std::to_wstring(p) + L".bin")));
         ASSERT_TRUE(probes.back().valid());
     }
@@ -148,7 +148,7 @@ TEST(CrtOracle, RuntimeSplitsTenThousandCommandLinesLikeSplitCommandLine) {
     for (int p = 0; p < probe_count; ++p) {
         ASSERT_EQ(exit_code_of(probes[p]), DWORD{0}) << "probe " << p;
         const std::vector<Arguments> part =
-            probe::read_lists(probe::read_bytes(directory / (L"out" + std::to_wstring(p) + L".bin")));
+            support::read_lists(support::read_bytes(directory / (L"out" + std::to_wstring(p) + L".bin")));
         records.insert(records.end(), part.begin(), part.end());
     }
 

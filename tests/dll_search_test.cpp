@@ -17,9 +17,9 @@ class DllSearch : public testing::Test {
 protected:
     void SetUp() override {
         ASSERT_FALSE(scratch_.path().empty());
-        ASSERT_TRUE(CopyFileW((probe::own_directory() + L"planted_dll.dll").c_str(), (folder_ + planted_name).c_str(),
+        ASSERT_TRUE(CopyFileW((support::own_directory() + L"planted_dll.dll").c_str(), (folder_ + planted_name).c_str(),
                               FALSE));
-        if (probe::running_under_wine()) prefer_native_uxtheme();
+        if (support::running_under_wine()) prefer_native_uxtheme();
     }
 
     void TearDown() override {
@@ -44,23 +44,23 @@ protected:
 
     // Copies `program` from beside the tests into the planted folder and runs it from there, with the
     // folder as its current directory too, as when started from a download folder.
-    probe::RunResult run_planted(const std::wstring& program, const std::wstring& arguments) {
+    support::RunResult run_planted(const std::wstring& program, const std::wstring& arguments) {
         const std::wstring copy = folder_ + copy_name_;
-        if (!CopyFileW((probe::own_directory() + program).c_str(), copy.c_str(), FALSE)) {
-            ADD_FAILURE() << "cannot copy " << probe::to_utf8(program) << " (error " << GetLastError() << ")";
+        if (!CopyFileW((support::own_directory() + program).c_str(), copy.c_str(), FALSE)) {
+            ADD_FAILURE() << "cannot copy " << support::to_utf8(program) << " (error " << GetLastError() << ")";
             return {};
         }
-        probe::RunOptions options;
+        support::RunOptions options;
         options.current_directory = folder_;
         options.timeout_ms = 30000;
-        return probe::run_exact(copy, L"\"" + copy + L"\"" + arguments, options);
+        return support::run_exact(copy, L"\"" + copy + L"\"" + arguments, options);
     }
 
     static std::wstring marker_name() { return std::wstring(planted_name) + L".loaded"; }
-    bool planted_dll_was_loaded() const { return probe::file_exists(folder_ + marker_name()); }
+    bool planted_dll_was_loaded() const { return support::file_exists(folder_ + marker_name()); }
 
 private:
-    const probe::ScratchDirectory scratch_{L"plant"};
+    const support::ScratchDirectory scratch_{L"plant"};
     const std::wstring folder_ = scratch_.path() + L"\\";
     // The copy is named after the fresh folder, so the per-program setting below is ours alone.
     const std::wstring copy_name_ = scratch_.path().substr(scratch_.path().find_last_of(L'\\') + 1) + L".exe";
@@ -70,7 +70,7 @@ private:
 // The control: a box shown without the restriction loads the planted file, so the marker shows a
 // load and the helper's box below is the one that would make it.
 TEST_F(DllSearch, BoxWithoutTheRestrictionLoadsTheDllFromTheProgramFolder) {
-    const probe::RunResult run = run_planted(L"dll_search_probe.exe", L"");
+    const support::RunResult run = run_planted(L"dll_search_probe.exe", L"");
     ASSERT_TRUE(run.started) << "error " << run.start_error;
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 0u);
@@ -81,7 +81,7 @@ TEST_F(DllSearch, BoxWithoutTheRestrictionLoadsTheDllFromTheProgramFolder) {
 // Without --pid the helper shows its error box at once: the box is its first window, which loads
 // uxtheme.dll.
 TEST_F(DllSearch, HelperIgnoresDllPlantedBesideIt) {
-    const probe::RunResult run = run_planted(L"vellomar-update.exe", L"");
+    const support::RunResult run = run_planted(L"vellomar-update.exe", L"");
     ASSERT_TRUE(run.started) << "error " << run.start_error;
     EXPECT_FALSE(run.timed_out);
     EXPECT_EQ(run.exit_code, 2u);

@@ -18,9 +18,9 @@
 namespace vellomar {
 namespace {
 
-using probe::u16;
+using support::u16;
 
-bool exists_verbatim(const std::wstring& absolute) { return probe::file_exists(L"\\\\?\\" + absolute); }
+bool exists_verbatim(const std::wstring& absolute) { return support::file_exists(L"\\\\?\\" + absolute); }
 
 void create_file(const std::wstring& absolute, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
     const UniqueHandle file(CreateFileW((L"\\\\?\\" + absolute).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -37,7 +37,7 @@ protected:
         create_file(file_);
     }
 
-    const probe::ScratchDirectory scratch_{L"files"};
+    const support::ScratchDirectory scratch_{L"files"};
     const std::wstring dir_ = scratch_.path();
     const std::wstring file_ = dir_ + L"\\setup.exe";
 };
@@ -59,7 +59,7 @@ TEST_F(FileProbes, ReadOnlyFileIsAnExistingRegularFile) {
 TEST_F(FileProbes, DirectoryExistsButIsNotARegularFile) {
     for (const std::wstring& path : {dir_, dir_ + L"\\", dir_ + L"\\."}) {
         const std::optional<FileFacts> facts = probe_existing(u16(path));
-        ASSERT_TRUE(facts.has_value()) << probe::to_utf8(path);
+        ASSERT_TRUE(facts.has_value()) << support::to_utf8(path);
         EXPECT_NE(facts->attributes & attribute_directory, 0u);
         EXPECT_TRUE(path_exists(u16(path)));
         EXPECT_FALSE(is_existing_regular_file(u16(path)));
@@ -69,16 +69,16 @@ TEST_F(FileProbes, DirectoryExistsButIsNotARegularFile) {
 TEST_F(FileProbes, MissingPathsAreAbsent) {
     for (const std::wstring& path : {dir_ + L"\\missing.exe", dir_ + L"\\missing\\setup.exe", file_ + L"\\x",
                                      std::wstring()}) {
-        EXPECT_FALSE(probe_existing(u16(path)).has_value()) << probe::to_utf8(path);
+        EXPECT_FALSE(probe_existing(u16(path)).has_value()) << support::to_utf8(path);
         EXPECT_FALSE(path_exists(u16(path)));
         EXPECT_FALSE(is_existing_regular_file(u16(path)));
     }
 }
 
 TEST_F(FileProbes, ShortAbsoluteAndVerbatimPathsArePassedAsGiven) {
-    EXPECT_EQ(probe::wide(file_system_path(u16(file_))), file_);
-    EXPECT_EQ(probe::wide(file_system_path(u"\\\\?\\" + u16(file_))), L"\\\\?\\" + file_);
-    EXPECT_EQ(probe::wide(file_system_path(u"\\\\server\\share\\setup.exe")), L"\\\\server\\share\\setup.exe");
+    EXPECT_EQ(support::wide(file_system_path(u16(file_))), file_);
+    EXPECT_EQ(support::wide(file_system_path(u"\\\\?\\" + u16(file_))), L"\\\\?\\" + file_);
+    EXPECT_EQ(support::wide(file_system_path(u"\\\\server\\share\\setup.exe")), L"\\\\server\\share\\setup.exe");
     EXPECT_TRUE(is_existing_regular_file(u"\\\\?\\" + u16(file_)));
 }
 
@@ -92,7 +92,7 @@ TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
     create_file(long_file, FILE_ATTRIBUTE_READONLY);
     ASSERT_GT(long_file.size(), static_cast<size_t>(MAX_PATH));
 
-    EXPECT_EQ(probe::wide(file_system_path(u16(long_file))), L"\\\\?\\" + long_file);
+    EXPECT_EQ(support::wide(file_system_path(u16(long_file))), L"\\\\?\\" + long_file);
     EXPECT_TRUE(is_existing_regular_file(u16(long_file)));
     EXPECT_TRUE(path_exists(u16(deep)));
     EXPECT_FALSE(is_existing_regular_file(u16(deep)));
@@ -100,9 +100,9 @@ TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
 
     const std::wstring writable = deep + L"\\app.exe";
     create_file(writable);
-    const std::uint64_t start = probe::epoch_ms();
+    const std::uint64_t start = support::epoch_ms();
     wait_for_file_unlock(u16(writable), 15, 200);
-    EXPECT_LT(probe::epoch_ms() - start, 1000u);
+    EXPECT_LT(support::epoch_ms() - start, 1000u);
 
     delete_package(u16(long_file));
     EXPECT_FALSE(exists_verbatim(long_file));
@@ -110,7 +110,7 @@ TEST_F(FileProbes, PathsLongerThanMaxPathAreProbedAndDeleted) {
 }
 
 TEST_F(FileProbes, FileHeldWithoutSharingStillExists) {
-    const probe::FileLock lock(file_, 20000);
+    const support::FileLock lock(file_, 20000);
     ASSERT_TRUE(lock.wait_until_taken());
     EXPECT_TRUE(path_exists(u16(file_)));
     EXPECT_TRUE(is_existing_regular_file(u16(file_)));
@@ -130,8 +130,8 @@ TEST_F(FileProbes, UnlockWaitEndsWithTheLockOrAtItsLimit) {
         {"directory, which never opens for writing", dir_, 0, 2, 1900, 6000},
     };
     for (const UnlockCase& c : cases) {
-        std::optional<probe::FileLock> lock;
-        std::uint64_t start = probe::epoch_ms();
+        std::optional<support::FileLock> lock;
+        std::uint64_t start = support::epoch_ms();
         if (c.hold_ms > 0) {
             lock.emplace(c.path, c.hold_ms);
             ASSERT_TRUE(lock->wait_until_taken()) << c.name;
@@ -139,7 +139,7 @@ TEST_F(FileProbes, UnlockWaitEndsWithTheLockOrAtItsLimit) {
             start = lock->started_ms();
         }
         wait_for_file_unlock(u16(c.path), c.limit_seconds, 200);
-        const std::uint64_t elapsed = probe::epoch_ms() - start;
+        const std::uint64_t elapsed = support::epoch_ms() - start;
         EXPECT_GE(elapsed, c.min_ms) << c.name;
         EXPECT_LT(elapsed, c.max_ms) << c.name;
     }
@@ -168,7 +168,7 @@ TEST_F(FileProbes, PackageDeletionTakesOnlyAFileNobodyHolds) {
         if (c.attributes != 0) {
             create_file(c.path, c.attributes);
         }
-        std::optional<probe::FileLock> lock;
+        std::optional<support::FileLock> lock;
         if (c.held) {
             lock.emplace(c.path, 20000);
             ASSERT_TRUE(lock->wait_until_taken()) << c.name;

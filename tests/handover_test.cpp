@@ -18,12 +18,12 @@ extern "C" void handover_c_calls(const wchar_t* state_dir, unsigned long results
 
 namespace {
 
-using probe::file_exists;
+using support::file_exists;
 using vellomar::UniqueHandle;
 
 // An installation with its helper, a download folder with the package, and the state folder.
 struct Layout {
-    probe::ScratchDirectory scratch{L"handover"};
+    support::ScratchDirectory scratch{L"handover"};
     std::wstring install = scratch / L"app \u65e5\u672c \U0001F600";
     std::wstring helper = install + L"\\vellomar-update.exe";
     std::wstring downloads = scratch / L"\u4e0b\u8f7d dl";
@@ -43,10 +43,10 @@ struct Layout {
         for (const std::wstring& directory : {install, downloads, state}) {
             ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr)) << GetLastError();
         }
-        ASSERT_TRUE(probe::place_probe(helper, shipped_log));
-        ASSERT_TRUE(probe::write_bytes(package, "package"));
+        ASSERT_TRUE(support::place_probe(helper, shipped_log));
+        ASSERT_TRUE(support::write_bytes(package, "package"));
         if (copy_sleep_ms) {
-            ASSERT_TRUE(probe::place_probe(copy, log, L"0", *copy_sleep_ms));
+            ASSERT_TRUE(support::place_probe(copy, log, L"0", *copy_sleep_ms));
         }
     }
     VellomarUpdateRequest request() const {
@@ -54,9 +54,9 @@ struct Layout {
     }
 };
 
-std::vector<probe::ProbeRecord> wait_for_records(const std::wstring& log, std::size_t count) {
-    std::vector<probe::ProbeRecord> records;
-    probe::poll_until([&] { return (records = probe::read_probe_log(log)).size() >= count; }, 20000);
+std::vector<support::ProbeRecord> wait_for_records(const std::wstring& log, std::size_t count) {
+    std::vector<support::ProbeRecord> records;
+    support::poll_until([&] { return (records = support::read_probe_log(log)).size() >= count; }, 20000);
     return records;
 }
 
@@ -85,7 +85,7 @@ TEST(HandoverStart, RunsACopyInThePackageFolderWithTheExactCommandLineAndNoHandl
     held.reset();
     const UniqueHandle helper = open_process(pid);
     ASSERT_TRUE(helper.valid());
-    const std::vector<probe::ProbeRecord> records = wait_for_records(layout.log, 1);
+    const std::vector<support::ProbeRecord> records = wait_for_records(layout.log, 1);
     ASSERT_EQ(records.size(), 1u);
     // Only a helper that inherited it could still hold the marker.
     EXPECT_TRUE(UniqueHandle(CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)).valid());
@@ -111,7 +111,7 @@ TEST(HandoverStart, PackageAtADriveRootRunsTheHelperInTheRoot) {
     const Layout layout;
     ASSERT_NO_FATAL_FAILURE(layout.prepare(std::nullopt));
     std::wstring drive;
-    for (wchar_t letter = L'Z'; letter > L'D' && drive.empty() && !probe::running_under_wine(); --letter) {
+    for (wchar_t letter = L'Z'; letter > L'D' && drive.empty() && !support::running_under_wine(); --letter) {
         const std::wstring candidate{letter, L':'};
         if ((GetLogicalDrives() & (1u << (letter - L'A'))) == 0 &&
             DefineDosDeviceW(0, candidate.c_str(), layout.downloads.c_str())) {
@@ -120,17 +120,17 @@ TEST(HandoverStart, PackageAtADriveRootRunsTheHelperInTheRoot) {
     }
     const bool mapped = !drive.empty();
     if (!mapped) {
-        ASSERT_TRUE(probe::running_under_wine()) << "no drive letter could be mapped";
+        ASSERT_TRUE(support::running_under_wine()) << "no drive letter could be mapped";
         drive = L"C:";
     }
     const std::wstring copy = drive + L"\\vellomar-update.handover.exe";
     const std::wstring package = drive + L"\\vellomar-handover-test-setup.exe";
-    EXPECT_TRUE(probe::place_probe(copy, layout.log));
+    EXPECT_TRUE(support::place_probe(copy, layout.log));
     VellomarUpdateRequest request = layout.request();
     request.package = package.c_str();
     unsigned long pid = 0;
     EXPECT_EQ(vellomar_start_update(&request, &pid), 0u);
-    const std::vector<probe::ProbeRecord> records = wait_for_records(layout.log, 1);
+    const std::vector<support::ProbeRecord> records = wait_for_records(layout.log, 1);
     EXPECT_TRUE(ended(open_process(pid), 30000));
     for (const std::wstring& path : {copy, copy + L".probe", layout.record}) {
         (void)DeleteFileW(path.c_str());
@@ -198,7 +198,7 @@ TEST(HandoverCancel, EndsTheWaitingHelperAndLeavesThePackage) {
     const Layout layout;
     ASSERT_NO_FATAL_FAILURE(layout.prepare(60000));
     const std::wstring second_copy = layout.downloads + L"\\vellomar-update.handover-2.exe";
-    ASSERT_TRUE(probe::place_probe(second_copy, layout.log, L"0", 60000));
+    ASSERT_TRUE(support::place_probe(second_copy, layout.log, L"0", 60000));
     const VellomarUpdateRequest request = layout.request();
     unsigned long first_pid = 0;
     unsigned long second_pid = 0;
@@ -207,7 +207,7 @@ TEST(HandoverCancel, EndsTheWaitingHelperAndLeavesThePackage) {
     ASSERT_EQ(wait_for_records(layout.log, 1).size(), 1u);
     ASSERT_EQ(vellomar_start_update(&request, &second_pid), 0u);
     const UniqueHandle second = open_process(second_pid);
-    const std::vector<probe::ProbeRecord> records = wait_for_records(layout.log, 2);
+    const std::vector<support::ProbeRecord> records = wait_for_records(layout.log, 2);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].argv.at(0), second_copy);
 
@@ -253,7 +253,7 @@ TEST(HandoverOutcome, FollowsTheRecordAndDeletesOnlyWhatItNamesAndNobodyUses) {
         const std::wstring foreign[] = {layout.downloads + L"\\other.exe", layout.state + L"other.pending",
                                         layout.install + L"\\app.exe"};
         for (const std::wstring& path : foreign) {
-            ASSERT_TRUE(probe::write_bytes(path, "foreign"));
+            ASSERT_TRUE(support::write_bytes(path, "foreign"));
         }
         if (c.change != Change::no_start) {
             const VellomarUpdateRequest request = layout.request();
@@ -266,10 +266,10 @@ TEST(HandoverOutcome, FollowsTheRecordAndDeletesOnlyWhatItNamesAndNobodyUses) {
         if (c.change == Change::drop_package) {
             ASSERT_TRUE(DeleteFileW(layout.package.c_str()));
         } else if (c.change == Change::tear_record) {
-            const std::string bytes = probe::read_bytes(layout.record);
-            ASSERT_TRUE(probe::write_bytes(layout.record, bytes.substr(0, bytes.size() - 2)));
+            const std::string bytes = support::read_bytes(layout.record);
+            ASSERT_TRUE(support::write_bytes(layout.record, bytes.substr(0, bytes.size() - 2)));
         }
-        std::optional<probe::FileLock> lock;
+        std::optional<support::FileLock> lock;
         if (c.change == Change::lock_package) {
             lock.emplace(layout.package, 60000);
             ASSERT_TRUE(lock->wait_until_taken());

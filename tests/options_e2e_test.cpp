@@ -10,7 +10,7 @@ const wchar_t* const missing_pid = L"更新助手参数无效（缺少进程号�
 const wchar_t* const invalid_pid = L"更新助手参数无效（进程号）";
 const wchar_t* const missing_installer = L"更新助手参数无效（缺少安装包）";
 
-using probe::run_helper;
+using support::run_helper;
 
 // The id of an application that has already exited, whose handle the test still holds: the helper
 // goes on without the pause an id it cannot open costs.
@@ -18,14 +18,14 @@ class RealHelper : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(application_.process.valid()); }
     std::wstring pid() const { return std::to_wstring(application_.id); }
-    const probe::ExitedProcess application_ = probe::exited_process();
+    const support::ExitedProcess application_ = support::exited_process();
 };
 
-void expect_one_error_box(const probe::RunResult& result, const std::wstring& text, DWORD exit_code) {
+void expect_one_error_box(const support::RunResult& result, const std::wstring& text, DWORD exit_code) {
     ASSERT_TRUE(result.started);
     EXPECT_EQ(result.exit_code, exit_code);
     ASSERT_EQ(result.boxes.size(), 1u);
-    EXPECT_EQ(result.boxes[0].caption, probe::helper_caption);
+    EXPECT_EQ(result.boxes[0].caption, support::helper_caption);
     EXPECT_EQ(result.boxes[0].text, text);
     EXPECT_TRUE(result.boxes[0].error_icon);
     EXPECT_EQ(result.standard_error, "");
@@ -54,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Accepted options meet the missing package only after the wait for the application and the 800 ms
 // settling pause; the id may have a plus sign and leading zeros.
 TEST_F(RealHelper, MissingPackageIsReportedWithItsPathAfterTheWaits) {
-    const probe::RunResult result = run_helper(L" --pid +000" + pid() + L" --installer \"C:\\no such\\setup.exe\"");
+    const support::RunResult result = run_helper(L" --pid +000" + pid() + L" --installer \"C:\\no such\\setup.exe\"");
     expect_one_error_box(result, L"安装包不存在: C:\\no such\\setup.exe", 1);
     EXPECT_GE(result.elapsed_ms, 700u);
     EXPECT_LT(result.elapsed_ms, 20000u);
@@ -73,9 +73,9 @@ TEST_F(RealHelper, MissingPackageIsShownAsText) {
 }
 
 TEST_F(RealHelper, WithoutStandardHandlesBoxesAndExitCodesAreUnchanged) {
-    probe::RunOptions options;
+    support::RunOptions options;
     options.give_standard_error = false;
-    const probe::RunResult result = run_helper(L" --pid 7", options);
+    const support::RunResult result = run_helper(L" --pid 7", options);
     expect_one_error_box(result, missing_installer, 2);
 }
 

@@ -14,10 +14,10 @@
 
 namespace {
 
-using probe::PeImage;
-using probe::is_system_dll;
-using probe::lower;
-using probe::read_pe_image;
+using support::PeImage;
+using support::is_system_dll;
+using support::lower;
+using support::read_pe_image;
 
 std::string section_name(const IMAGE_SECTION_HEADER& section) {
     const char* name = reinterpret_cast<const char*>(section.Name);
@@ -27,7 +27,7 @@ std::string section_name(const IMAGE_SECTION_HEADER& section) {
 class PeImageOfHelper : public testing::Test {
 protected:
     void SetUp() override {
-        image_ = read_pe_image(probe::own_directory() + L"vellomar-update.exe");
+        image_ = read_pe_image(support::own_directory() + L"vellomar-update.exe");
         ASSERT_TRUE(image_.has_value()) << "vellomar-update.exe is missing or not a 64-bit PE image";
     }
     std::optional<PeImage> image_;
@@ -67,7 +67,7 @@ TEST_F(PeImageOfHelper, ImportsOnlySystemDlls) {
 
 TEST_F(PeImageOfHelper, FitsTheSizeBudget) {
 #if defined(__OPTIMIZE_SIZE__)
-    EXPECT_LE(image_->file_size, probe::helper_size_budget_kib * 1024);
+    EXPECT_LE(image_->file_size, support::helper_size_budget_kib * 1024);
 #else
     GTEST_SKIP() << "the budget is for the size-optimised build (MinSizeRel)";
 #endif
@@ -76,7 +76,7 @@ TEST_F(PeImageOfHelper, FitsTheSizeBudget) {
 // The handover DLL that callers in other languages load: 64-bit, system DLLs only, and the four
 // calls of its header as its only exports.
 TEST(PeImageOfHandoverDll, ExportsExactlyTheFourCallsAndImportsOnlySystemDlls) {
-    const std::optional<PeImage> image = read_pe_image(probe::own_directory() + L"vellomar_handover.dll");
+    const std::optional<PeImage> image = read_pe_image(support::own_directory() + L"vellomar_handover.dll");
     ASSERT_TRUE(image.has_value()) << "vellomar_handover.dll is missing or not a 64-bit PE image";
     EXPECT_EQ(image->file.Machine, IMAGE_FILE_MACHINE_AMD64);
     EXPECT_TRUE(image->file.Characteristics & IMAGE_FILE_DLL);

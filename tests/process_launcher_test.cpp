@@ -22,25 +22,25 @@
 namespace vellomar {
 namespace {
 
-using probe::ordinary;
-using probe::ProbeRecord;
-using probe::ScratchDirectory;
-using probe::u16;
-using probe::wide;
+using support::ordinary;
+using support::ProbeRecord;
+using support::ScratchDirectory;
+using support::u16;
+using support::wide;
 
-std::u16string probe_exe() { return u16(probe::own_directory()) + u"child_probe.exe"; }
+std::u16string probe_exe() { return u16(support::own_directory()) + u"child_probe.exe"; }
 
-bool exists(const std::u16string& path) { return probe::file_exists(wide(path)); }
+bool exists(const std::u16string& path) { return support::file_exists(wide(path)); }
 
 // The file's one record, when it holds exactly one.
 std::optional<ProbeRecord> only_record(const std::u16string& path) {
-    std::vector<ProbeRecord> records = probe::read_probe_log(wide(path));
+    std::vector<ProbeRecord> records = support::read_probe_log(wide(path));
     return records.size() == 1 ? std::optional<ProbeRecord>(std::move(records[0])) : std::nullopt;
 }
 
 void place_probe(const std::u16string& path, const std::wstring& log = {}, const std::wstring& exit_codes = {},
                  DWORD sleep_ms = 0, const std::u16string& write_file = {}) {
-    ASSERT_TRUE(probe::place_probe(wide(path), log, exit_codes, sleep_ms, wide(write_file)))
+    ASSERT_TRUE(support::place_probe(wide(path), log, exit_codes, sleep_ms, wide(write_file)))
         << testing::PrintToString(path) << " error " << GetLastError();
 }
 
@@ -129,7 +129,7 @@ std::u16string message_before(const std::u16string& text, std::u16string_view su
 std::wstring as_recorded(std::u16string_view text) { return wide(to_display_text(text)); }
 
 bool wait_for_file(const std::u16string& path) {
-    return probe::poll_until([&] { return exists(path); }, 30000);
+    return support::poll_until([&] { return exists(path); }, 30000);
 }
 
 LaunchRequest request_of(std::u16string program, std::vector<ArgumentEntry> arguments = {},
@@ -170,7 +170,7 @@ TEST(LauncherCommandLine, ProgramAndArgumentsReachTheChildAsGiven) {
         const Captured captured = run_capturing(request_of(row.program, row.arguments), scratch);
         EXPECT_EQ(exit_code_of(captured.outcome), 0);
         ASSERT_TRUE(captured.record.has_value()) << testing::PrintToString(row.program);
-        EXPECT_EQ(captured.record->command_line, probe::in_quotes(wide(row.program)) + row.tail);
+        EXPECT_EQ(captured.record->command_line, support::in_quotes(wide(row.program)) + row.tail);
         std::vector<std::wstring> argv = {wide(row.program)};
         argv.insert(argv.end(), row.argv.begin(), row.argv.end());
         EXPECT_EQ(captured.record->argv, argv);
@@ -184,7 +184,7 @@ TEST(LauncherCommandLine, GeneratedArgumentsReachTheChildUnchanged) {
     const std::u16string program = probe_exe();
     std::mt19937 random(7);
     for (int i = 0; i < 6; ++i) {
-        const LaunchRequest request = request_of(program, probe::random_arguments(random));
+        const LaunchRequest request = request_of(program, support::random_arguments(random));
         std::vector<std::wstring> expected_argv = {wide(program)};
         for (const ArgumentEntry& argument : request.arguments) {
             expected_argv.push_back(as_recorded(argument.text));
@@ -209,7 +209,7 @@ TEST(LauncherWorkingDirectory, GivenDirectoryReachesTheChild) {
     const ScratchDirectory scratch(L"launch");
     const DirectoryCase cases[] = {
         {u16(scratch.path()), scratch.path()},
-        {std::nullopt, probe::current_directory()},
+        {std::nullopt, support::current_directory()},
         {scratch / u"no such dir", os_error(ERROR_DIRECTORY)},
         {std::u16string(u"C:\\\0x", 5), fixed_error(nul_in_data_message)},
     };
@@ -337,7 +337,7 @@ TEST(LauncherProgramPath, ExactlyTheGivenFileStarts) {
     ASSERT_TRUE(CreateDirectoryW(wide(directory).c_str(), nullptr));
     const std::u16string long_program = directory + u"\\" + std::u16string(250 - directory.size() - 5, u'p') + u".exe";
     ASSERT_EQ(long_program.size(), 250u);
-    ASSERT_TRUE(probe::place_probe(wide(u"\\\\?\\" + long_program), L"", L"34"));
+    ASSERT_TRUE(support::place_probe(wide(u"\\\\?\\" + long_program), L"", L"34"));
 
     const std::pair<std::u16string, Outcome> cases[] = {
         {scratch / u"tool", 32},
@@ -387,18 +387,18 @@ TEST_P(LauncherBatchScript, ReceivesItsArgumentsOrStartsNothing) {
     const BatchCase& row = GetParam();
     const ScratchDirectory scratch(L"launch");
     const std::u16string script = scratch / std::u16string(row.script);
-    ASSERT_TRUE(probe::write_bytes(wide(script), batch_script));
+    ASSERT_TRUE(support::write_bytes(wide(script), batch_script));
     std::vector<ArgumentEntry> arguments;
     for (const std::u16string& argument : row.arguments) arguments.push_back(ordinary(argument));
     const Outcome outcome = run_and_wait(request_of(script, arguments));
-    const std::string received = probe::read_bytes(scratch / L"args.txt");
+    const std::string received = support::read_bytes(scratch / L"args.txt");
     if (const LaunchError* error = std::get_if<LaunchError>(&row.expected)) {
         expect_outcome(outcome, *error, script);
         EXPECT_FALSE(exists(scratch / u"args.txt"));
         return;
     }
     EXPECT_EQ(exit_code_of(outcome), 7);
-    if (row.wine_cmd_differs && probe::running_under_wine()) {
+    if (row.wine_cmd_differs && support::running_under_wine()) {
         GTEST_SKIP() << "Wine's cmd.exe does not expand %cd:~,% to an empty text; the script received " << received;
     }
     EXPECT_EQ(received, std::get<std::string>(row.expected));

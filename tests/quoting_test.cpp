@@ -37,7 +37,7 @@ std::u16string_view error_message(const std::variant<std::u16string, QuotingErro
     return error != nullptr ? error->message : u"";
 }
 
-using probe::ordinary;
+using support::ordinary;
 ArgumentEntry verbatim(std::u16string text) { return {std::move(text), true}; }
 
 TEST(AppendArgument, QuotesOnlyForSpaceTabOrEmptyAndEscapesQuotesAndFinalBackslashes) {
@@ -197,7 +197,7 @@ TEST(BuildCommandLine, GeneratedArgumentListsSplitBackIdentically) {
     const std::u16string program = u"C:\\Program Files\\App\\app.exe";
     constexpr int lists = 12000;
     for (int i = 0; i < lists; ++i) {
-        const std::vector<ArgumentEntry> arguments = probe::random_arguments(random);
+        const std::vector<ArgumentEntry> arguments = support::random_arguments(random);
         std::vector<std::u16string> expected = {program};
         for (const ArgumentEntry& argument : arguments) {
             expected.push_back(argument.text);

@@ -12,8 +12,8 @@
 namespace vellomar {
 namespace {
 
-using probe::read_dword;
-using probe::read_string;
+using support::read_dword;
+using support::read_string;
 
 Hive hive_of(HKEY root) { return root == HKEY_CURRENT_USER ? Hive::current_user : Hive::local_machine; }
 
@@ -23,11 +23,11 @@ void expect_stamp(HKEY hive, const std::wstring& display, DWORD major, DWORD min
     EXPECT_EQ(read_dword(hive, L"VersionMinor"), minor);
 }
 
-class UninstallEntry : public probe::ScratchEntryTest {};
+class UninstallEntry : public support::ScratchEntryTest {};
 
 TEST_F(UninstallEntry, WritesTheThreeValuesIntoAnExistingEntry) {
     // The key the tests claim is the one the helper stamps.
-    ASSERT_EQ(std::wstring(uninstall_entry_path.begin(), uninstall_entry_path.end()), probe::entry_path);
+    ASSERT_EQ(std::wstring(uninstall_entry_path.begin(), uninstall_entry_path.end()), support::entry_path);
     ASSERT_TRUE(user_entry_.create());
     stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.3.0");
     expect_stamp(HKEY_CURRENT_USER, L"2.3.0", 2, 3);
@@ -38,7 +38,7 @@ TEST_F(UninstallEntry, UserOnlyEntryIsUpdatedAndTheMachineHiveGetsNothing) {
     stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.5");
     stamp_uninstall_version(hive_of(HKEY_LOCAL_MACHINE), u"2.5");
     expect_stamp(HKEY_CURRENT_USER, L"2.5", 2, 5);
-    EXPECT_FALSE(probe::entry_exists(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(support::entry_exists(HKEY_LOCAL_MACHINE));
 }
 
 TEST_F(UninstallEntry, MachineEntryIsStampedWhereItExists) {
@@ -67,7 +67,7 @@ TEST_F(UninstallEntry, DataLengthCountsUtf16UnitsAndTheNul) {
     ASSERT_TRUE(user_entry_.create());
     // Seven UTF-16 units: the emoji is a surrogate pair, the beta one unit.
     stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"3.1-\u03B2\U0001F600");
-    const std::optional<probe::StoredValue> stored = probe::read_value(HKEY_CURRENT_USER, L"DisplayVersion");
+    const std::optional<support::StoredValue> stored = support::read_value(HKEY_CURRENT_USER, L"DisplayVersion");
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->data.size(), 16u);
     expect_stamp(HKEY_CURRENT_USER, L"3.1-\u03B2\U0001F600", 3, 1);
@@ -86,7 +86,7 @@ TEST_F(UninstallEntry, OtherValuesAreUntouchedAndNoKeyIsCreated) {
     EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"EstimatedSize"), 0x12345678u);
     EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"NoModify"), 1u);
     UniqueKey key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, probe::entry_path, 0, KEY_READ, key.receive()), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, support::entry_path, 0, KEY_READ, key.receive()), ERROR_SUCCESS);
     DWORD subkeys = 99;
     DWORD values = 0;
     EXPECT_EQ(RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr,
@@ -100,8 +100,8 @@ TEST_F(UninstallEntry, OtherValuesAreUntouchedAndNoKeyIsCreated) {
 TEST_F(UninstallEntry, MissingEntryIsNotCreated) {
     stamp_uninstall_version(hive_of(HKEY_CURRENT_USER), u"2.3.0");
     stamp_uninstall_version(hive_of(HKEY_LOCAL_MACHINE), u"2.3.0");
-    EXPECT_FALSE(probe::entry_exists(HKEY_CURRENT_USER));
-    EXPECT_FALSE(probe::entry_exists(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(support::entry_exists(HKEY_CURRENT_USER));
+    EXPECT_FALSE(support::entry_exists(HKEY_LOCAL_MACHINE));
 }
 
 }  // namespace

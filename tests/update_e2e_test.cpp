@@ -15,25 +15,25 @@
 
 namespace {
 
-using probe::ProbeRecord;
-using probe::in_quotes;
-using probe::read_dword;
-using probe::read_probe_log;
-using probe::read_string;
+using support::ProbeRecord;
+using support::in_quotes;
+using support::read_dword;
+using support::read_probe_log;
+using support::read_string;
 
 // A detached or shell-started process logs after the helper has ended.
 std::vector<ProbeRecord> wait_for_runs(const std::wstring& log, size_t count) {
     std::vector<ProbeRecord> runs;
-    (void)probe::poll_until([&] { return (runs = read_probe_log(log)).size() >= count; }, 15000);
+    (void)support::poll_until([&] { return (runs = read_probe_log(log)).size() >= count; }, 15000);
     return runs;
 }
 
 // The entry as the installer leaves it, with a name and an old minor version the stamp replaces.
-[[nodiscard]] bool create_entry(probe::ScratchEntry& entry) {
+[[nodiscard]] bool create_entry(support::ScratchEntry& entry) {
     return entry.create() && entry.set_string(L"DisplayName", L"Vellomar") && entry.set_dword(L"VersionMinor", 7);
 }
 
-class Update : public probe::ScratchEntryTest {
+class Update : public support::ScratchEntryTest {
 protected:
     void SetUp() override {
         ScratchEntryTest::SetUp();
@@ -43,17 +43,17 @@ protected:
         for (const std::wstring& directory : {package_dir_, app_dir_, work_dir_}) {
             ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr));
         }
-        ASSERT_TRUE(probe::place_probe(installer_, installer_log_, L"0"));
-        ASSERT_TRUE(probe::place_probe(app_, app_log_, L"0"));
+        ASSERT_TRUE(support::place_probe(installer_, installer_log_, L"0"));
+        ASSERT_TRUE(support::place_probe(app_, app_log_, L"0"));
     }
 
     // The helper with `tail`, in which `{pid}` is the id of an application that has already exited
     // (so the helper goes on without waiting) and `{installer}`, `{app}` and `{app_dir}` stand for
     // the fixture's paths.
-    probe::RunResult run_helper(const std::wstring& tail) {
-        probe::RunOptions options;
+    support::RunResult run_helper(const std::wstring& tail) {
+        support::RunOptions options;
         options.current_directory = work_dir_;
-        return probe::run_helper(expand(tail), options);
+        return support::run_helper(expand(tail), options);
     }
 
     std::wstring expand(std::wstring text) const {
@@ -69,7 +69,7 @@ protected:
         return text;
     }
 
-    void expect_clean_success(const probe::RunResult& result) {
+    void expect_clean_success(const support::RunResult& result) {
         ASSERT_TRUE(result.started);
         EXPECT_FALSE(result.timed_out);
         EXPECT_EQ(result.exit_code, 0u);
@@ -77,11 +77,11 @@ protected:
         EXPECT_EQ(result.standard_error, "");
     }
 
-    const probe::ScratchDirectory base_{L"update"};
+    const support::ScratchDirectory base_{L"update"};
     const std::wstring package_dir_ = base_ / L"pkg dir", app_dir_ = base_ / L"App Dir", work_dir_ = base_ / L"work";
     const std::wstring installer_ = package_dir_ + L"\\setup.exe", app_ = app_dir_ + L"\\app.exe";
     const std::wstring installer_log_ = base_ / L"installer.log", app_log_ = base_ / L"app.log";
-    const probe::ExitedProcess application_ = probe::exited_process();
+    const support::ExitedProcess application_ = support::exited_process();
 };
 
 // What happens before the helper runs, beyond the fixture's layout.
@@ -215,7 +215,7 @@ TEST_P(UpdateTable, Run) {
     const World& world = GetParam().world;
     const Expectation& expected = GetParam().expected;
     ASSERT_TRUE(create_entry(user_entry_));
-    ASSERT_TRUE(probe::place_probe(installer_, installer_log_, world.installer_codes));
+    ASSERT_TRUE(support::place_probe(installer_, installer_log_, world.installer_codes));
     vellomar::UniqueHandle lock_name_holder;
     switch (world.before) {
     case Before::nothing: break;
@@ -233,7 +233,7 @@ TEST_P(UpdateTable, Run) {
         break;
     }
 
-    const probe::RunResult result = run_helper(world.tail);
+    const support::RunResult result = run_helper(world.tail);
     ASSERT_TRUE(result.started);
     EXPECT_FALSE(result.timed_out);
     EXPECT_EQ(result.exit_code, expected.ending.exit_code);
@@ -268,18 +268,18 @@ TEST_P(UpdateTable, Run) {
         EXPECT_EQ(runs.back().argv.size(), 1u);
         EXPECT_EQ(runs.back().command_line.find(L"/S"), std::wstring::npos);
     }
-    EXPECT_EQ(probe::file_exists(installer_), !effects.package_deleted);
+    EXPECT_EQ(support::file_exists(installer_), !effects.package_deleted);
 
     if (effects.display_version != nullptr) {
         EXPECT_EQ(read_string(HKEY_CURRENT_USER, L"DisplayVersion"), effects.display_version);
         EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMajor"), effects.major);
         EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMinor"), effects.minor);
     } else {
-        EXPECT_FALSE(probe::read_value(HKEY_CURRENT_USER, L"DisplayVersion").has_value());
+        EXPECT_FALSE(support::read_value(HKEY_CURRENT_USER, L"DisplayVersion").has_value());
         EXPECT_EQ(read_dword(HKEY_CURRENT_USER, L"VersionMinor"), 7u);
     }
     EXPECT_EQ(read_string(HKEY_CURRENT_USER, L"DisplayName"), L"Vellomar");
-    EXPECT_FALSE(probe::entry_exists(HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(support::entry_exists(HKEY_LOCAL_MACHINE));
 
     ASSERT_EQ(launches.size(), effects.relaunched ? 1u : 0u);
     if (effects.relaunched) {
@@ -297,17 +297,17 @@ INSTANTIATE_TEST_SUITE_P(RealHelper, UpdateTable, testing::ValuesIn(update_cases
 TEST_F(Update, RelativeNamesAreFilesInTheCurrentDirectory) {
     const std::wstring package = work_dir_ + L"\\pkg", app = work_dir_ + L"\\app.exe";
     const std::wstring decoy_log = base_ / L"decoy.log";
-    ASSERT_TRUE(probe::place_probe(package, installer_log_));
-    ASSERT_TRUE(probe::place_probe(package + L".exe", decoy_log));
-    ASSERT_TRUE(probe::place_probe(app, app_log_));
+    ASSERT_TRUE(support::place_probe(package, installer_log_));
+    ASSERT_TRUE(support::place_probe(package + L".exe", decoy_log));
+    ASSERT_TRUE(support::place_probe(app, app_log_));
     expect_clean_success(run_helper(L" --pid {pid} --installer pkg --launch app.exe --install-dir \"{app_dir}\""));
 
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
     EXPECT_EQ(installs[0].command_line, in_quotes(package) + L" /S /UPDATE /D=" + app_dir_);
     EXPECT_TRUE(read_probe_log(decoy_log).empty());
-    EXPECT_FALSE(probe::file_exists(package));
-    EXPECT_TRUE(probe::file_exists(package + L".exe"));
+    EXPECT_FALSE(support::file_exists(package));
+    EXPECT_TRUE(support::file_exists(package + L".exe"));
     const std::vector<ProbeRecord> launches = wait_for_runs(app_log_, 1);
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0].command_line, in_quotes(app));
@@ -317,15 +317,15 @@ TEST_F(Update, RelativeNamesAreFilesInTheCurrentDirectory) {
 // Two helpers started for one update take turns: one installer never runs while the other does.
 TEST_F(Update, TwoHelpersNeverRunTheirInstallersAtOnce) {
     const std::wstring second_installer = package_dir_ + L"\\setup2.exe", second_log = base_ / L"installer2.log";
-    ASSERT_TRUE(probe::place_probe(installer_, installer_log_, L"0", 1500));
-    ASSERT_TRUE(probe::place_probe(second_installer, second_log, L"0", 1500));
+    ASSERT_TRUE(support::place_probe(installer_, installer_log_, L"0", 1500));
+    ASSERT_TRUE(support::place_probe(second_installer, second_log, L"0", 1500));
     const auto start_helper = [&](const std::wstring& installer) {
-        return probe::start_process(probe::helper_path(),
-                                    in_quotes(probe::helper_path()) + expand(L" --pid {pid} --installer ") +
+        return support::start_process(support::helper_path(),
+                                    in_quotes(support::helper_path()) + expand(L" --pid {pid} --installer ") +
                                         in_quotes(installer) + expand(L" --install-dir \"{app_dir}\""),
                                     0, work_dir_);
     };
-    const probe::StartedProcess first = start_helper(installer_), second = start_helper(second_installer);
+    const support::StartedProcess first = start_helper(installer_), second = start_helper(second_installer);
     ASSERT_TRUE(first.process.valid());
     ASSERT_TRUE(second.process.valid());
     EXPECT_EQ(WaitForSingleObject(first.process.get(), 60000), WAIT_OBJECT_0);
@@ -342,7 +342,7 @@ TEST_F(Update, TwoHelpersNeverRunTheirInstallersAtOnce) {
 
 // Whether `pid` shows a box with the helper's caption, left as it is.
 bool shows_box(DWORD pid) {
-    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, probe::helper_caption)) != nullptr;) {
+    for (HWND window = nullptr; (window = FindWindowExW(nullptr, window, nullptr, support::helper_caption)) != nullptr;) {
         DWORD owner = 0;
         (void)GetWindowThreadProcessId(window, &owner);
         if (owner == pid) return true;
@@ -353,21 +353,21 @@ bool shows_box(DWORD pid) {
 // A box waits for the user as long as it takes; the next helper's update does not wait with it.
 TEST_F(Update, UnansweredBoxDoesNotHoldUpTheNextUpdate) {
     const std::wstring second_installer = package_dir_ + L"\\setup2.exe", second_log = base_ / L"installer2.log";
-    ASSERT_TRUE(probe::place_probe(second_installer, second_log, L"0"));
+    ASSERT_TRUE(support::place_probe(second_installer, second_log, L"0"));
     // The first helper installs, finds no application to relaunch, and says so in a box left open.
     const std::wstring missing_app = app_dir_ + L"\\missing.exe";
-    const probe::StartedProcess first = probe::start_process(
-        probe::helper_path(),
-        in_quotes(probe::helper_path()) + expand(L" --pid {pid} --installer \"{installer}\" --launch ") +
+    const support::StartedProcess first = support::start_process(
+        support::helper_path(),
+        in_quotes(support::helper_path()) + expand(L" --pid {pid} --installer \"{installer}\" --launch ") +
             in_quotes(missing_app) + expand(L" --install-dir \"{app_dir}\""),
         0, work_dir_);
     ASSERT_TRUE(first.process.valid());
-    ASSERT_TRUE(probe::poll_until([&] { return shows_box(first.id); }, 30000));
+    ASSERT_TRUE(support::poll_until([&] { return shows_box(first.id); }, 30000));
 
-    probe::RunOptions options;
+    support::RunOptions options;
     options.current_directory = work_dir_;
     options.timeout_ms = 30000;
-    const probe::RunResult second = probe::run_helper(
+    const support::RunResult second = support::run_helper(
         expand(L" --pid {pid} --installer ") + in_quotes(second_installer) + expand(L" --install-dir \"{app_dir}\""),
         options);
     EXPECT_FALSE(second.timed_out) << "the second helper waited for the first one's box";
@@ -376,9 +376,9 @@ TEST_F(Update, UnansweredBoxDoesNotHoldUpTheNextUpdate) {
     EXPECT_EQ(WaitForSingleObject(first.process.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 
     // Answered at last, the box ends the first helper as it should.
-    probe::BoxWatch watch(first.id, probe::helper_caption);
+    support::BoxWatch watch(first.id, support::helper_caption);
     ASSERT_EQ(WaitForSingleObject(first.process.get(), 30000), static_cast<DWORD>(WAIT_OBJECT_0));
-    const std::vector<probe::MessageBoxRecord> boxes = watch.stop();
+    const std::vector<support::MessageBoxRecord> boxes = watch.stop();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, L"未找到程序: " + missing_app);
     DWORD exit_code = 0;
@@ -389,24 +389,24 @@ TEST_F(Update, UnansweredBoxDoesNotHoldUpTheNextUpdate) {
 // cmd.exe would run what follows `&` in the directory as a command of its own and report its result.
 TEST_F(Update, BatchInstallerIsNotRunWithADirectoryCmdWouldSplit) {
     const std::wstring script = package_dir_ + L"\\setup.cmd", marker = base_ / L"marker.txt";
-    ASSERT_TRUE(probe::write_utf8(script, L"@exit /b 0\r\n"));
-    const probe::RunResult result = run_helper(L" --pid {pid} --installer " + in_quotes(script) +
+    ASSERT_TRUE(support::write_utf8(script, L"@exit /b 0\r\n"));
+    const support::RunResult result = run_helper(L" --pid {pid} --installer " + in_quotes(script) +
                                                L" --install-dir \"" + (base_ / L"R&echo x>") + marker + L"\"");
     EXPECT_EQ(result.exit_code, 0u);
     EXPECT_TRUE(result.boxes.empty());
     EXPECT_EQ(result.standard_error, "silent install failed: Some(\"启动安装程序失败: batch file arguments are invalid\")\n");
     Sleep(500);
-    EXPECT_FALSE(probe::file_exists(marker));
-    EXPECT_TRUE(probe::file_exists(script));
+    EXPECT_FALSE(support::file_exists(marker));
+    EXPECT_TRUE(support::file_exists(script));
 }
 
 TEST_F(Update, RunningApplicationIsWaitedFor) {
     const std::wstring running = app_dir_ + L"\\running.exe";
-    ASSERT_TRUE(probe::place_probe(running, base_ / L"running.log", L"0", 3000));
-    const probe::StartedProcess application = probe::start_process(running, in_quotes(running));
+    ASSERT_TRUE(support::place_probe(running, base_ / L"running.log", L"0", 3000));
+    const support::StartedProcess application = support::start_process(running, in_quotes(running));
     ASSERT_TRUE(application.process.valid());
-    const std::uint64_t started = probe::epoch_ms();
-    const probe::RunResult result = run_helper(L" --pid " + std::to_wstring(application.id) +
+    const std::uint64_t started = support::epoch_ms();
+    const support::RunResult result = run_helper(L" --pid " + std::to_wstring(application.id) +
                                                L" --installer \"{installer}\" --launch " + in_quotes(running));
     EXPECT_EQ(result.exit_code, 0u);
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
@@ -417,9 +417,9 @@ TEST_F(Update, RunningApplicationIsWaitedFor) {
 
 TEST_F(Update, LockedExecutableIsWaitedForUntilReleased) {
     // Another process holds the application's file for 3 s after the application has exited.
-    const probe::FileLock lock(app_, 3000);
+    const support::FileLock lock(app_, 3000);
     ASSERT_TRUE(lock.wait_until_taken());
-    const probe::RunResult result = run_helper(standard_tail);
+    const support::RunResult result = run_helper(standard_tail);
     EXPECT_EQ(result.exit_code, 0u);
     const std::vector<ProbeRecord> installs = read_probe_log(installer_log_);
     ASSERT_EQ(installs.size(), 1u);
@@ -457,26 +457,26 @@ bool patch_command_line(HANDLE process, const std::wstring& placeholder, const s
 // suspended so that the unrelated process can be started after it and its id put on the command line.
 TEST_F(Update, ProcessCreatedAfterTheHelperIsNotWaitedFor) {
     const std::wstring placeholder = L"0000000000";
-    const probe::StartedProcess helper = probe::start_process(
-        probe::helper_path(),
-        in_quotes(probe::helper_path()) + L" --pid " + placeholder + L" --installer " + in_quotes(installer_) +
+    const support::StartedProcess helper = support::start_process(
+        support::helper_path(),
+        in_quotes(support::helper_path()) + L" --pid " + placeholder + L" --installer " + in_quotes(installer_) +
             L" --install-dir C:\\x",
         CREATE_SUSPENDED, work_dir_);
     ASSERT_TRUE(helper.process.valid());
     Sleep(100);  // creation times must differ visibly
 
     const std::wstring unrelated = app_dir_ + L"\\unrelated.exe";
-    ASSERT_TRUE(probe::place_probe(unrelated, base_ / L"unrelated.log", L"0", 30000));
-    const probe::StartedProcess other = probe::start_process(unrelated, in_quotes(unrelated));
+    ASSERT_TRUE(support::place_probe(unrelated, base_ / L"unrelated.log", L"0", 30000));
+    const support::StartedProcess other = support::start_process(unrelated, in_quotes(unrelated));
     ASSERT_TRUE(other.process.valid());
     wchar_t digits[16];
     swprintf(digits, 16, L"%010lu", static_cast<unsigned long>(other.id));
     const bool patched = patch_command_line(helper.process.get(), placeholder, digits);
     if (!patched) TerminateProcess(helper.process.get(), 1);
     ResumeThread(helper.thread.get());
-    const std::uint64_t start = probe::epoch_ms();
+    const std::uint64_t start = support::epoch_ms();
     const DWORD waited = WaitForSingleObject(helper.process.get(), 25000);
-    const std::uint64_t elapsed = probe::epoch_ms() - start;
+    const std::uint64_t elapsed = support::epoch_ms() - start;
     DWORD exit_code = 0;
     GetExitCodeProcess(helper.process.get(), &exit_code);
     TerminateProcess(other.process.get(), 0);

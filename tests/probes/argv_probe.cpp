@@ -23,7 +23,7 @@ using Record = std::vector<std::u16string>;
 
 Record record_of(int count, wchar_t** arguments) {
     Record record;
-    for (int i = 0; i < count; ++i) record.push_back(probe::u16(arguments[i]));
+    for (int i = 0; i < count; ++i) record.push_back(support::u16(arguments[i]));
     return record;
 }
 
@@ -74,14 +74,14 @@ int report_own_command_line(int argc, wchar_t** argv) {
         return 4;
     }
     std::string bytes;
-    probe::append_list(bytes, record_of(argc, argv));
-    probe::append_list(bytes, *ucrt);
-    return !output.empty() && probe::write_bytes(output, bytes) ? 0 : 3;
+    support::append_list(bytes, record_of(argc, argv));
+    support::append_list(bytes, *ucrt);
+    return !output.empty() && support::write_bytes(output, bytes) ? 0 : 3;
 }
 
 int report_batch(const std::wstring& input) {
     const std::wstring output = environment_value(L"VELLOMAR_ARGV_PROBE_OUTPUT");
-    const std::vector<Record> input_lists = probe::read_lists(probe::read_bytes(input));
+    const std::vector<Record> input_lists = support::read_lists(support::read_bytes(input));
     if (output.empty() || input_lists.size() != 1) {
         return 3;
     }
@@ -92,14 +92,14 @@ int report_batch(const std::wstring& input) {
         if (line.size() > capacity) {
             return 5;
         }
-        std::wmemcpy(own_command_line, probe::wide(line).c_str(), line.size() + 1);
+        std::wmemcpy(own_command_line, support::wide(line).c_str(), line.size() + 1);
         const std::optional<Record> record = ucrt_split();
         if (!record) {
             return 4;
         }
-        probe::append_list(records, *record);
+        support::append_list(records, *record);
     }
-    return probe::write_bytes(output, records) ? 0 : 3;
+    return support::write_bytes(output, records) ? 0 : 3;
 }
 
 }  // namespace

@@ -24,7 +24,7 @@
 
 namespace {
 
-using probe::to_utf8;
+using support::to_utf8;
 
 std::uint32_t parse_code(std::string text) {
     const bool negative = !text.empty() && text[0] == '-';
@@ -45,7 +45,7 @@ struct Config {
 
 Config read_config(const std::wstring& path) {
     Config config;
-    const std::string text = probe::read_bytes(path);
+    const std::string text = support::read_bytes(path);
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -64,7 +64,7 @@ Config read_config(const std::wstring& path) {
         const std::string key = line.substr(0, equals);
         const std::string value = line.substr(equals + 1);
         if (key == "log") {
-            config.log = probe::from_utf8(value);
+            config.log = support::from_utf8(value);
         } else if (key == "exit_codes") {
             for (std::size_t from = 0; from <= value.size();) {
                 std::size_t comma = value.find(',', from);
@@ -77,7 +77,7 @@ Config read_config(const std::wstring& path) {
         } else if (key == "sleep_ms") {
             config.sleep_ms = static_cast<DWORD>(std::strtoul(value.c_str(), nullptr, 10));
         } else if (key == "write_file") {
-            config.write_file = probe::from_utf8(value);
+            config.write_file = support::from_utf8(value);
         }
     }
     return config;
@@ -91,11 +91,11 @@ char std_flag(DWORD which) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    const Config config = read_config(probe::own_path() + L".probe");
+    const Config config = read_config(support::own_path() + L".probe");
 
     unsigned run = 1;
     if (!config.log.empty()) {
-        const std::string existing_log = probe::read_bytes(config.log);
+        const std::string existing_log = support::read_bytes(config.log);
         run += static_cast<unsigned>(std::count(existing_log.begin(), existing_log.end(), '\n'));
     }
 
@@ -104,18 +104,18 @@ int wmain(int argc, wchar_t** argv) {
         joined_argv += (i > 0 ? L"\x1F" : L"");
         joined_argv += argv[i];
     }
-    const std::string record = "run " + std::to_string(run) + "\t" + std::to_string(probe::epoch_ms()) + "\t" +
-                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(probe::current_directory()) + "\tstd=" +
+    const std::string record = "run " + std::to_string(run) + "\t" + std::to_string(support::epoch_ms()) + "\t" +
+                               to_utf8(GetCommandLineW()) + "\t" + to_utf8(support::current_directory()) + "\tstd=" +
                                std_flag(STD_INPUT_HANDLE) + std_flag(STD_OUTPUT_HANDLE) + std_flag(STD_ERROR_HANDLE) +
                                "\t" + to_utf8(joined_argv) + "\n";
     if (config.log.empty()) {
-        (void)probe::write_bytes(GetStdHandle(STD_OUTPUT_HANDLE), record);
+        (void)support::write_bytes(GetStdHandle(STD_OUTPUT_HANDLE), record);
     } else {
         const HANDLE log = CreateFileW(config.log.c_str(), FILE_APPEND_DATA,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
         if (log != INVALID_HANDLE_VALUE) {
-            (void)probe::write_bytes(log, record);
+            (void)support::write_bytes(log, record);
             CloseHandle(log);
         }
     }
@@ -127,7 +127,7 @@ int wmain(int argc, wchar_t** argv) {
         const HANDLE file = CreateFileW(config.write_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                         CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
-            (void)probe::write_bytes(file, std::to_string(run));
+            (void)support::write_bytes(file, std::to_string(run));
             CloseHandle(file);
         }
     }

@@ -5,6 +5,6 @@
 #include "probe_support.h"
 
 int wmain(int, wchar_t**) {
-    (void)MessageBoxW(nullptr, L"dll_search_probe", probe::helper_caption, MB_OK | MB_ICONERROR);
+    (void)MessageBoxW(nullptr, L"dll_search_probe", support::helper_caption, MB_OK | MB_ICONERROR);
     return 0;
 }

@@ -9,7 +9,7 @@
 
 #include "core/quoting.h"
 
-namespace probe {
+namespace support {
 
 inline vellomar::ArgumentEntry ordinary(std::u16string text) { return {std::move(text), false}; }
 
@@ -32,4 +32,4 @@ inline std::vector<vellomar::ArgumentEntry> random_arguments(std::mt19937& rando
     return arguments;
 }
 
-}  // namespace probe
+}  // namespace support

@@ -4,7 +4,7 @@
 
 #include "core/text.h"
 
-namespace probe {
+namespace support {
 
 std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
@@ -68,4 +68,4 @@ bool running_under_wine() {
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-}  // namespace probe
+}  // namespace support

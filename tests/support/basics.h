@@ -8,7 +8,7 @@
 
 #include "platform/win32.h"
 
-namespace probe {
+namespace support {
 
 // The same UTF-16 units as the other string type.
 std::wstring wide(std::u16string_view text);
@@ -38,7 +38,7 @@ std::wstring current_directory();
 
 bool running_under_wine();
 
-}  // namespace probe
+}  // namespace support
 
 // Support programs use the wide console entry point, which the system headers do not declare.
 int wmain(int argc, wchar_t** argv);

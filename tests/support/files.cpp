@@ -5,7 +5,7 @@
 #include "basics.h"
 #include "platform/handles.h"
 
-namespace probe {
+namespace support {
 
 using vellomar::UniqueHandle;
 
@@ -144,4 +144,4 @@ std::u16string ScratchDirectory::operator/(std::u16string_view name) const {
     return u16(path_) + u"\\" + std::u16string(name);
 }
 
-}  // namespace probe
+}  // namespace support

@@ -7,7 +7,7 @@
 
 #include "platform/win32.h"
 
-namespace probe {
+namespace support {
 
 bool file_exists(const std::wstring& path);
 
@@ -63,4 +63,4 @@ private:
     std::wstring path_;
 };
 
-}  // namespace probe
+}  // namespace support

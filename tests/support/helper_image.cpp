@@ -6,7 +6,7 @@
 
 #include "files.h"
 
-namespace probe {
+namespace support {
 
 namespace {
 
@@ -121,4 +121,4 @@ bool is_system_dll(const std::string& name) {
     return starts_with(key, "api-ms-win-crt-") && key.size() > 4 && key.compare(key.size() - 4, 4, ".dll") == 0;
 }
 
-}  // namespace probe
+}  // namespace support

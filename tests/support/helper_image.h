@@ -8,7 +8,7 @@
 
 #include "platform/win32.h"
 
-namespace probe {
+namespace support {
 
 // The stripped size-optimised helper is 51.5 KiB with GCC and 54 KiB with clang. The budget leaves
 // room above the larger for the helper's own growth, while a library file pulled back in by one new
@@ -34,4 +34,4 @@ std::string lower(std::string text);
 // exe's folder; the toolchain's own runtimes (libstdc++, libgcc, libwinpthread) are not among them.
 bool is_system_dll(const std::string& name);
 
-}  // namespace probe
+}  // namespace support

@@ -2,7 +2,7 @@
 
 #include <set>
 
-namespace probe {
+namespace support {
 
 const wchar_t* const helper_caption = L"Vellomar\u66f4\u65b0";
 
@@ -172,4 +172,4 @@ RunResult run_helper(const std::wstring& tail, const RunOptions& options) {
     return run_exact(helper_path(), in_quotes(helper_path()) + tail, options);
 }
 
-}  // namespace probe
+}  // namespace support

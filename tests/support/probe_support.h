@@ -9,7 +9,7 @@
 #include "basics.h"
 #include "platform/handles.h"
 
-namespace probe {
+namespace support {
 
 struct MessageBoxRecord {
     std::wstring caption;
@@ -71,4 +71,4 @@ private:
     vellomar::UniqueHandle thread_;
 };
 
-}  // namespace probe
+}  // namespace support

@@ -4,7 +4,7 @@
 
 #include "files.h"
 
-namespace probe {
+namespace support {
 
 namespace {
 
@@ -107,4 +107,4 @@ std::vector<ProbeRecord> read_probe_log(const std::wstring& path) {
     return records;
 }
 
-}  // namespace probe
+}  // namespace support

@@ -10,7 +10,7 @@
 #include "basics.h"
 #include "platform/handles.h"
 
-namespace probe {
+namespace support {
 
 // A copy of child_probe at `path`, with its configuration at `path` + ".probe" (see
 // probes/child_probe.cpp): `log` for its records (none: standard output), `exit_codes` ("0", "5,0",
@@ -74,4 +74,4 @@ struct ProbeRecord {
 // The complete records of a log or captured output; a line still being written is left out.
 std::vector<ProbeRecord> read_probe_log(const std::wstring& path);
 
-}  // namespace probe
+}  // namespace support

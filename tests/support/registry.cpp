@@ -4,7 +4,7 @@
 
 #include "platform/handles.h"
 
-namespace probe {
+namespace support {
 
 using vellomar::UniqueKey;
 
@@ -97,4 +97,4 @@ bool ScratchEntry::set_dword(const wchar_t* name, DWORD value) {
     return !existed_ && set_value(hive_, name, REG_DWORD, &value, sizeof(value));
 }
 
-}  // namespace probe
+}  // namespace support

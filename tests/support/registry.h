@@ -8,7 +8,7 @@
 
 #include "platform/win32.h"
 
-namespace probe {
+namespace support {
 
 extern const wchar_t* const entry_path;  // Software\...\Uninstall\Vellomar, in either hive
 
@@ -48,4 +48,4 @@ private:
     bool parent_existed_ = false;
 };
 
-}  // namespace probe
+}  // namespace support

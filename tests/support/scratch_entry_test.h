@@ -5,7 +5,7 @@
 
 #include "registry.h"
 
-namespace probe {
+namespace support {
 
 class ScratchEntryTest : public testing::Test {
 protected:
@@ -19,4 +19,4 @@ protected:
     ScratchEntry machine_entry_{HKEY_LOCAL_MACHINE};
 };
 
-}  // namespace probe
+}  // namespace support
