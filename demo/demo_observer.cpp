@@ -238,16 +238,18 @@ void check_windows(Observation& seen, std::uint64_t now) {
     }
 }
 
-// The helper ended 1.5 s ago, and no installer still runs. With a close file the caller expects an
-// installer window (the helper's fallback), which may appear later than that: then one must have
-// been closed too.
+// The helper ended 1.5 s ago, and no installer still runs. Either may come later than that, so the
+// caller's expectation is waited for too: with a close file an installer window (the helper's
+// fallback), which must have been closed; without one the relaunched application, which a loaded
+// Wine now and then lists only after the helper has gone.
 bool settled(const Observation& seen, std::uint64_t now) {
     const auto& all = seen.watched;
     return std::any_of(all.begin(), all.end(),
                        [&](const Watched& w) { return is_helper(w) && w.ended_ms && now - *w.ended_ms > 1500; }) &&
            std::none_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && !w.ended_ms; }) &&
-           (seen.close_file.empty() ||
-            std::any_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && w.closed; }));
+           (seen.close_file.empty()
+                ? std::any_of(all.begin() + 1, all.end(), [](const Watched& w) { return !w.installer && !is_helper(w); })
+                : std::any_of(all.begin(), all.end(), [](const Watched& w) { return w.installer && w.closed; }));
 }
 
 void report(Observation& seen, bool timed_out) {
