@@ -45,9 +45,10 @@ typedef enum VellomarOutcome {
  * still runs from a name), writes the pending-update record `vellomar-update.pending` (target
  * version, package, copy, this process's id; it replaces an earlier one) into `state_dir`, which
  * must exist, and starts the copy: `--pid <this process> --installer <package>` and, where given,
- * `--launch`, `--install-dir`, `--version`, quoted for the C runtime. The copy inherits no handle, runs in the package's
- * directory, outside the caller's job where the job allows it, and is granted the foreground (best
- * effort: the user's next input elsewhere cancels it). Sets *helper_pid.
+ * `--launch`, `--install-dir`, `--version`, quoted for the C runtime. The copy inherits no handle,
+ * runs in the package's directory, outside the caller's job where the job allows it, and is granted
+ * the foreground (best effort: the user's next input elsewhere cancels it, and it does not pass to
+ * what the helper starts). Sets *helper_pid.
  * Errors: ERROR_INVALID_PARAMETER for a NULL request, helper, package, state_dir or helper_pid;
  * ERROR_BAD_PATHNAME for a given path that is not fully qualified (an empty one included); the OS
  * error of the copy, the record or the start. On any error nothing is started and the copy and the
