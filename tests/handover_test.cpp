@@ -54,12 +54,6 @@ struct Layout {
     }
 };
 
-std::vector<support::ProbeRecord> wait_for_records(const std::wstring& log, std::size_t count) {
-    std::vector<support::ProbeRecord> records;
-    support::poll_until([&] { return (records = support::read_probe_log(log)).size() >= count; }, 20000);
-    return records;
-}
-
 // A Win32 error code as the interface returns it.
 constexpr unsigned long code(long error) { return static_cast<unsigned long>(error); }
 
@@ -85,7 +79,7 @@ TEST(HandoverStart, RunsACopyInThePackageFolderWithTheExactCommandLineAndNoHandl
     held.reset();
     const UniqueHandle helper = open_process(pid);
     ASSERT_TRUE(helper.valid());
-    const std::vector<support::ProbeRecord> records = wait_for_records(layout.log, 1);
+    const std::vector<support::ProbeRecord> records = support::wait_for_probe_records(layout.log, 1);
     ASSERT_EQ(records.size(), 1u);
     // Only a helper that inherited it could still hold the marker.
     EXPECT_TRUE(UniqueHandle(CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)).valid());
@@ -130,7 +124,7 @@ TEST(HandoverStart, PackageAtADriveRootRunsTheHelperInTheRoot) {
     request.package = package.c_str();
     unsigned long pid = 0;
     EXPECT_EQ(vellomar_start_update(&request, &pid), 0u);
-    const std::vector<support::ProbeRecord> records = wait_for_records(layout.log, 1);
+    const std::vector<support::ProbeRecord> records = support::wait_for_probe_records(layout.log, 1);
     EXPECT_TRUE(ended(open_process(pid), 30000));
     for (const std::wstring& path : {copy, copy + L".probe", layout.record}) {
         (void)DeleteFileW(path.c_str());
@@ -157,7 +151,7 @@ TEST(HandoverStart, JobThatRefusesBreakawayStillGetsTheHelperStarted) {
     BOOL in_job = FALSE;
     EXPECT_TRUE(IsProcessInJob(helper.get(), job.get(), &in_job)) << GetLastError();
     EXPECT_TRUE(in_job);
-    EXPECT_EQ(wait_for_records(layout.log, 1).size(), 1u);
+    EXPECT_EQ(support::wait_for_probe_records(layout.log, 1).size(), 1u);
     EXPECT_TRUE(ended(helper, 30000));
 }
 
@@ -204,10 +198,10 @@ TEST(HandoverCancel, EndsTheWaitingHelperAndLeavesThePackage) {
     unsigned long second_pid = 0;
     ASSERT_EQ(vellomar_start_update(&request, &first_pid), 0u);
     const UniqueHandle first(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, first_pid));
-    ASSERT_EQ(wait_for_records(layout.log, 1).size(), 1u);
+    ASSERT_EQ(support::wait_for_probe_records(layout.log, 1).size(), 1u);
     ASSERT_EQ(vellomar_start_update(&request, &second_pid), 0u);
     const UniqueHandle second = open_process(second_pid);
-    const std::vector<support::ProbeRecord> records = wait_for_records(layout.log, 2);
+    const std::vector<support::ProbeRecord> records = support::wait_for_probe_records(layout.log, 2);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].argv.at(0), second_copy);
 
@@ -259,7 +253,7 @@ TEST(HandoverOutcome, FollowsTheRecordAndDeletesOnlyWhatItNamesAndNobodyUses) {
             const VellomarUpdateRequest request = layout.request();
             unsigned long pid = 0;
             ASSERT_EQ(vellomar_start_update(&request, &pid), 0u);
-            ASSERT_EQ(wait_for_records(layout.log, 1).size(), 1u);
+            ASSERT_EQ(support::wait_for_probe_records(layout.log, 1).size(), 1u);
             const UniqueHandle helper = open_process(pid);
             ASSERT_TRUE(!helper.valid() || ended(helper, 30000));
         }

@@ -21,13 +21,6 @@ using support::read_dword;
 using support::read_probe_log;
 using support::read_string;
 
-// A detached or shell-started process logs after the helper has ended.
-std::vector<ProbeRecord> wait_for_runs(const std::wstring& log, size_t count) {
-    std::vector<ProbeRecord> runs;
-    (void)support::poll_until([&] { return (runs = read_probe_log(log)).size() >= count; }, 15000);
-    return runs;
-}
-
 // The entry as the installer leaves it, with a name and an old minor version the stamp replaces.
 [[nodiscard]] bool create_entry(support::ScratchEntry& entry) {
     return entry.create() && entry.set_string(L"DisplayName", L"Vellomar") && entry.set_dword(L"VersionMinor", 7);
@@ -251,8 +244,8 @@ TEST_P(UpdateTable, Run) {
     const Runs& runs_expected = expected.runs;
     const Effects& effects = expected.effects;
     const size_t run_count = runs_expected.silent + (runs_expected.interactive ? 1 : 0);
-    (void)wait_for_runs(app_log_, effects.relaunched ? 1 : 0);
-    (void)wait_for_runs(installer_log_, run_count);
+    (void)support::wait_for_probe_records(app_log_, effects.relaunched ? 1 : 0);
+    (void)support::wait_for_probe_records(installer_log_, run_count);
     Sleep(500);
     const std::vector<ProbeRecord> runs = read_probe_log(installer_log_);
     const std::vector<ProbeRecord> launches = read_probe_log(app_log_);
@@ -308,7 +301,7 @@ TEST_F(Update, RelativeNamesAreFilesInTheCurrentDirectory) {
     EXPECT_TRUE(read_probe_log(decoy_log).empty());
     EXPECT_FALSE(support::file_exists(package));
     EXPECT_TRUE(support::file_exists(package + L".exe"));
-    const std::vector<ProbeRecord> launches = wait_for_runs(app_log_, 1);
+    const std::vector<ProbeRecord> launches = support::wait_for_probe_records(app_log_, 1);
     ASSERT_EQ(launches.size(), 1u);
     EXPECT_EQ(launches[0].command_line, in_quotes(app));
     EXPECT_EQ(launches[0].directory, work_dir_);

@@ -2,7 +2,6 @@
 
 #include "core/paths.h"
 #include "core/text.h"
-#include "platform/file_probes.h"
 #include "platform/handles.h"
 #include "platform/path_forms.h"
 #include "platform/win32.h"
@@ -30,8 +29,7 @@ std::u16string_view helper_stem(std::u16string_view helper) {
         --start;
     }
     std::u16string_view name = helper.substr(start);
-    if (name.size() > exe_suffix.size() &&
-        equal_ignoring_case(name.substr(name.size() - exe_suffix.size()), exe_suffix)) {
+    if (name.size() > exe_suffix.size() && ends_with_ignoring_case(name, exe_suffix)) {
         name.remove_suffix(exe_suffix.size());
     }
     return name;
@@ -43,24 +41,6 @@ bool is_in_use_error(DWORD error) {
 }
 
 }  // namespace
-
-std::u16string join_path(std::u16string_view directory, std::u16string_view name) {
-    std::u16string path(directory);
-    if (!path.empty() && !is_separator(path.back())) {
-        path += u'\\';
-    }
-    path += name;
-    return path;
-}
-
-std::u16string decimal_text(std::uint32_t pid) {
-    std::u16string digits;
-    do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + pid % 10));
-        pid /= 10;
-    } while (pid != 0);
-    return digits;
-}
 
 // Names, for the helper `vellomar-update.exe`: `vellomar-update.handover.exe`, then
 // `vellomar-update.handover-2.exe` ... `-16`. A name in use by a running copy is passed over; a
@@ -74,7 +54,7 @@ std::variant<std::u16string, std::uint32_t> copy_helper(std::u16string_view help
         name += u".handover";
         if (number > 1) {
             name += u'-';
-            name += decimal_text(static_cast<std::uint32_t>(number));
+            name += unsigned_decimal(static_cast<std::uint32_t>(number));
         }
         name += exe_suffix;
         const std::u16string copy = join_path(directory, name);
@@ -128,8 +108,9 @@ bool can_create_file_in(std::u16string_view directory) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         return false;
     }
-    const std::u16string probe = join_path(directory, u"vellomar-update-probe-" + decimal_text(GetCurrentProcessId()) +
-                                                          u"-" + decimal_text(GetCurrentThreadId()) + u".tmp");
+    const std::u16string probe =
+        join_path(directory, u"vellomar-update-probe-" + unsigned_decimal(GetCurrentProcessId()) + u"-" +
+                                 unsigned_decimal(GetCurrentThreadId()) + u".tmp");
     const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(probe)), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
                                         nullptr));

@@ -7,12 +7,6 @@
 
 namespace vellomar {
 
-// `directory` and `name` with one `\` between them; `C:\` + `x` is `C:\x`.
-std::u16string join_path(std::u16string_view directory, std::u16string_view name);
-
-// `pid` in decimal.
-std::u16string decimal_text(std::uint32_t pid);
-
 // Copies the helper into `directory` under a name of its own and returns the copy's path, or the
 // Win32 error. See copy_helper in file_steps.cpp for the names.
 [[nodiscard]] std::variant<std::u16string, std::uint32_t> copy_helper(std::u16string_view helper,

@@ -9,6 +9,7 @@
 
 #include "core/paths.h"
 #include "core/quoting.h"
+#include "core/text.h"
 #include "core/version_text.h"
 #include "file_steps.h"
 #include "pending_record.h"
@@ -56,7 +57,7 @@ DWORD check_request(const VellomarUpdateRequest& request) {
 // The helper's options; the version last, so that no value of the caller's stands where the helper
 // looks for an option name.
 std::vector<ArgumentEntry> helper_arguments(const VellomarUpdateRequest& request) {
-    std::vector<ArgumentEntry> arguments = {{u"--pid"}, {decimal_text(GetCurrentProcessId())},
+    std::vector<ArgumentEntry> arguments = {{u"--pid"}, {unsigned_decimal(GetCurrentProcessId())},
                                             {u"--installer"}, {from_c(request.package)}};
     const std::pair<std::u16string_view, const wchar_t*> optional[] = {
         {u"--launch", request.launch}, {u"--install-dir", request.install_dir}, {u"--version", request.version}};

@@ -5,8 +5,6 @@
 
 #include "core/paths.h"
 #include "core/text.h"
-#include "file_steps.h"
-#include "platform/file_probes.h"
 #include "platform/handles.h"
 #include "platform/path_forms.h"
 #include "platform/win32.h"
@@ -25,7 +23,7 @@ constexpr DWORD largest_record_bytes = 1 << 20;
 // each followed by a NUL. No field can hold a NUL (they come from NUL-terminated strings), so
 // any other shape, a cut-off tail included, is a torn record.
 std::u16string encode(const PendingUpdate& update) {
-    const std::u16string pid = decimal_text(update.application_pid);
+    const std::u16string pid = unsigned_decimal(update.application_pid);
     const std::u16string_view fields[] = {record_magic, update.version, update.package, update.helper_copy, pid,
                                           record_end};
     std::u16string text;

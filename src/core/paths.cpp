@@ -142,4 +142,13 @@ std::u16string install_dir_argument(std::u16string_view directory) {
     return std::u16string(directory);
 }
 
+std::u16string join_path(std::u16string_view directory, std::u16string_view name) {
+    std::u16string path(directory);
+    if (!path.empty() && !is_separator(path.back())) {
+        path += u'\\';
+    }
+    path += name;
+    return path;
+}
+
 }  // namespace vellomar

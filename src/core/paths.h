@@ -38,6 +38,9 @@ std::u16string with_verbatim_prefix(std::u16string_view absolute_path);
 // The path without its last component, or nothing when there is no removable component.
 std::optional<std::u16string> parent_path(std::u16string_view path);
 
+// `directory` and `name` with one `\` between them: `C:\` + `x` is `C:\x`, `C:\d` + `x` is `C:\d\x`.
+std::u16string join_path(std::u16string_view directory, std::u16string_view name);
+
 // Every path the helper hands to the system is first made fully qualified, once; this is the one
 // rule for what else it needs there. Rules, for a fully qualified path:
 // - a verbatim path (`\\?\`, `\??\`) is taken as it stands and needs nothing;

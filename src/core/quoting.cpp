@@ -7,20 +7,6 @@ namespace vellomar {
 
 namespace {
 
-// The last characters of `text` equal `suffix` (given in lower case), ignoring ASCII letter case.
-bool ends_with_ignoring_case(std::u16string_view text, std::u16string_view suffix) {
-    if (text.size() < suffix.size()) {
-        return false;
-    }
-    const std::u16string_view tail = text.substr(text.size() - suffix.size());
-    for (std::size_t i = 0; i < suffix.size(); ++i) {
-        if (ascii_lower(tail[i]) != suffix[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Characters a batch-script argument may hold without being quoted: cmd.exe gives every other ASCII
 // character (and the C1 controls) a meaning or splits at it.
 bool needs_script_quoting(char16_t unit) {

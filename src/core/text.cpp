@@ -110,16 +110,36 @@ std::optional<std::uint32_t> parse_decimal(std::u16string_view digits) {
     return static_cast<std::uint32_t>(value);
 }
 
-std::u16string decimal(std::int32_t value) {
-    // Widened first so that the magnitude of INT32_MIN is representable.
-    const std::int64_t wide = value;
-    std::uint64_t magnitude = static_cast<std::uint64_t>(wide < 0 ? -wide : wide);
+std::u16string unsigned_decimal(std::uint32_t value) {
     std::u16string digits;
     do {
-        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + magnitude % 10));
-        magnitude /= 10;
-    } while (magnitude != 0);
-    return wide < 0 ? u"-" + digits : digits;
+        digits.insert(digits.begin(), static_cast<char16_t>(u'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
+std::u16string decimal(std::int32_t value) {
+    // Negated in unsigned arithmetic, where the magnitude of INT32_MIN is representable.
+    const std::uint32_t magnitude = value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+    std::u16string digits = unsigned_decimal(magnitude);
+    if (value < 0) {
+        digits.insert(digits.begin(), u'-');
+    }
+    return digits;
+}
+
+bool ends_with_ignoring_case(std::u16string_view text, std::u16string_view suffix) {
+    if (text.size() < suffix.size()) {
+        return false;
+    }
+    const std::u16string_view tail = text.substr(text.size() - suffix.size());
+    for (std::size_t i = 0; i < suffix.size(); ++i) {
+        if (ascii_lower(tail[i]) != suffix[i]) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace vellomar

@@ -37,5 +37,11 @@ std::optional<std::uint32_t> parse_decimal(std::u16string_view digits);
 
 // Signed 32-bit decimal, as exit codes and OS error codes are written in messages.
 std::u16string decimal(std::int32_t value);
+// Unsigned 32-bit decimal, as process ids are written on command lines.
+std::u16string unsigned_decimal(std::uint32_t value);
+
+// The last characters of `text` equal `suffix` (given in lower case), ignoring ASCII letter case:
+// file-name extensions compare so.
+bool ends_with_ignoring_case(std::u16string_view text, std::u16string_view suffix);
 
 }  // namespace vellomar

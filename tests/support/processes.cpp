@@ -107,4 +107,10 @@ std::vector<ProbeRecord> read_probe_log(const std::wstring& path) {
     return records;
 }
 
+std::vector<ProbeRecord> wait_for_probe_records(const std::wstring& path, std::size_t count) {
+    std::vector<ProbeRecord> records;
+    (void)poll_until([&] { return (records = read_probe_log(path)).size() >= count; }, 20000);
+    return records;
+}
+
 }  // namespace support

@@ -73,5 +73,8 @@ struct ProbeRecord {
 
 // The complete records of a log or captured output; a line still being written is left out.
 std::vector<ProbeRecord> read_probe_log(const std::wstring& path);
+// The log's records once it holds `count`, or what it holds after 20 s: a detached or
+// shell-started probe logs after whoever started it has returned.
+std::vector<ProbeRecord> wait_for_probe_records(const std::wstring& path, std::size_t count);
 
 }  // namespace support
