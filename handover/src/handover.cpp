@@ -7,6 +7,7 @@
 #include <variant>
 #include <vector>
 
+#include "core/options.h"
 #include "core/paths.h"
 #include "core/quoting.h"
 #include "core/text.h"
@@ -57,10 +58,13 @@ DWORD check_request(const VellomarUpdateRequest& request) {
 // The helper's options; the version last, so that no value of the caller's stands where the helper
 // looks for an option name.
 std::vector<ArgumentEntry> helper_arguments(const VellomarUpdateRequest& request) {
-    std::vector<ArgumentEntry> arguments = {{u"--pid"}, {unsigned_decimal(GetCurrentProcessId())},
-                                            {u"--installer"}, {from_c(request.package)}};
+    std::vector<ArgumentEntry> arguments = {
+        {std::u16string(option_name::pid)}, {unsigned_decimal(GetCurrentProcessId())},
+        {std::u16string(option_name::installer)}, {from_c(request.package)}};
     const std::pair<std::u16string_view, const wchar_t*> optional[] = {
-        {u"--launch", request.launch}, {u"--install-dir", request.install_dir}, {u"--version", request.version}};
+        {option_name::launch, request.launch},
+        {option_name::install_dir, request.install_dir},
+        {option_name::version, request.version}};
     for (const auto& [name, value] : optional) {
         if (value != nullptr) {
             arguments.push_back({std::u16string(name)});

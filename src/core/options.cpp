@@ -25,7 +25,7 @@ std::optional<std::uint32_t> parse_pid(std::u16string_view text) {
 }
 
 std::variant<UpdateOptions, OptionError> build_options(const std::vector<std::u16string>& arguments) {
-    const std::optional<std::u16string> pid_text = find_option_value(arguments, u"--pid");
+    const std::optional<std::u16string> pid_text = find_option_value(arguments, option_name::pid);
     if (!pid_text) {
         return OptionError::missing_pid;
     }
@@ -34,7 +34,7 @@ std::variant<UpdateOptions, OptionError> build_options(const std::vector<std::u1
     if (!pid) {
         return OptionError::invalid_pid;
     }
-    const std::optional<std::u16string> installer = find_option_value(arguments, u"--installer");
+    const std::optional<std::u16string> installer = find_option_value(arguments, option_name::installer);
     if (!installer) {
         return OptionError::missing_installer;
     }
@@ -42,15 +42,15 @@ std::variant<UpdateOptions, OptionError> build_options(const std::vector<std::u1
     UpdateOptions options;
     options.pid = *pid;
     options.installer = strip_verbatim_prefix(*installer);
-    if (const std::optional<std::u16string> launch = find_option_value(arguments, u"--launch")) {
+    if (const std::optional<std::u16string> launch = find_option_value(arguments, option_name::launch)) {
         options.launch = strip_verbatim_prefix(*launch);
     }
-    if (const std::optional<std::u16string> install_dir = find_option_value(arguments, u"--install-dir")) {
+    if (const std::optional<std::u16string> install_dir = find_option_value(arguments, option_name::install_dir)) {
         options.install_dir = strip_verbatim_prefix(*install_dir);
     } else if (options.launch) {
         options.install_dir = parent_path(*options.launch);
     }
-    const std::optional<std::u16string> version = find_option_value(arguments, u"--version");
+    const std::optional<std::u16string> version = find_option_value(arguments, option_name::version);
     if (version && is_valid_utf16(*version)) {
         options.version = *version;
     }

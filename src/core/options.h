@@ -20,6 +20,16 @@ struct UpdateOptions {
     std::u16string version;  // as given; may be empty
 };
 
+// The helper's option names, in one place: the parser reads them and the handover library writes
+// them, so a rename cannot leave the two disagreeing.
+namespace option_name {
+inline constexpr std::u16string_view pid = u"--pid";
+inline constexpr std::u16string_view installer = u"--installer";
+inline constexpr std::u16string_view launch = u"--launch";
+inline constexpr std::u16string_view install_dir = u"--install-dir";
+inline constexpr std::u16string_view version = u"--version";
+}  // namespace option_name
+
 // The three ways a command line can make an update impossible, in the order they are checked.
 enum class OptionError { missing_pid, invalid_pid, missing_installer };
 
