@@ -104,6 +104,9 @@ const checks = [
     placeCopyConfiguration(0);
     const pid = startAndCheck(2);
     assert.ok(pollUntil(() => !running(pid), 30000));
+    // What an installer leaves: a new launch file.
+    fs.writeFileSync(`${launch}.new`, 'v2');
+    fs.renameSync(`${launch}.new`, launch);
     assert.equal(update.updateOutcome(state, ` ${version}\n`), 'updated');
     assert.equal(update.updateOutcome(state, version), 'none');
   }],
@@ -133,6 +136,7 @@ for (const directory of [install, downloads, state]) fs.mkdirSync(directory, { r
 fs.copyFileSync(path.join(__dirname, 'child_probe.exe'), helper);
 fs.writeFileSync(`${helper}.probe`, `log=${shippedLog}\n`);
 fs.writeFileSync(pkg, 'package');
+fs.writeFileSync(launch, 'v1');
 
 let failed = 0;
 for (const [name, check] of checks) {
