@@ -20,12 +20,14 @@ let calls = null;
 function load() {
   if (calls !== null) return calls;
   const lib = koffi.load(dllPath);
-  koffi.struct('VellomarUpdateRequest', {
+  // VellomarUpdateRequest, without a name: koffi's names are global to the process, where another copy
+  // of this package would declare it again.
+  const request = koffi.struct({
     helper: 'str16', package: 'str16', launch: 'str16', install_dir: 'str16', version: 'str16', state_dir: 'str16',
   });
   const kernel32 = koffi.load('kernel32.dll');
   calls = {
-    start: lib.func('uint32_t vellomar_start_update(const VellomarUpdateRequest *request, _Out_ uint32_t *helper_pid)'),
+    start: lib.func('vellomar_start_update', 'uint32_t', [koffi.pointer(request), koffi.out(koffi.pointer('uint32_t'))]),
     cancel: lib.func('uint32_t vellomar_cancel_update(uint32_t helper_pid, str16 state_dir)'),
     outcome: lib.func('uint32_t vellomar_update_outcome(str16 state_dir, str16 running_version, _Out_ int *outcome)'),
     silent: lib.func('int vellomar_can_update_silently(str16 install_dir)'),
