@@ -3,7 +3,6 @@
 // the helper that this package carries in bin/.
 
 const path = require('node:path');
-const koffi = require('koffi');
 
 // Windows cannot load a DLL or copy a program out of an Electron asar archive: the packager must
 // unpack bin/ beside it (electron-builder's asarUnpack), and these paths then name the unpacked files.
@@ -14,11 +13,12 @@ const dllPath = path.join(binDir, 'vellomar_handover.dll');
 // In the order of VellomarOutcome.
 const outcomeNames = ['none', 'updated', 'not-applied', 'in-progress'];
 
-// Loaded at the first call, so that a build script can read helperPath on any system.
+// koffi and the DLL are loaded at the first call, so that a build script can read helperPath on any system.
 let calls = null;
 
 function load() {
   if (calls !== null) return calls;
+  const koffi = require('koffi');
   const lib = koffi.load(dllPath);
   // VellomarUpdateRequest, without a name: koffi's names are global to the process, where another copy
   // of this package would declare it again.
@@ -27,12 +27,13 @@ function load() {
   });
   const kernel32 = koffi.load('kernel32.dll');
   calls = {
-    start: lib.func('vellomar_start_update', 'uint32_t', [koffi.pointer(request), koffi.out(koffi.pointer('uint32_t'))]),
+    start: lib.func('vellomar_start_update', 'uint32_t',
+                    [koffi.pointer(request), koffi.out(koffi.pointer('uint32_t'))]),
     cancel: lib.func('uint32_t vellomar_cancel_update(uint32_t helper_pid, str16 state_dir)'),
     outcome: lib.func('uint32_t vellomar_update_outcome(str16 state_dir, str16 running_version, _Out_ int *outcome)'),
     silent: lib.func('int vellomar_can_update_silently(str16 install_dir)'),
-    formatMessage: kernel32.func('uint32_t FormatMessageW(uint32_t flags, void *source, uint32_t id, uint32_t language, ' +
-                                 'void *buffer, uint32_t size, void *arguments)'),
+    formatMessage: kernel32.func('uint32_t FormatMessageW(uint32_t flags, void *source, uint32_t id, ' +
+                                 'uint32_t language, void *buffer, uint32_t size, void *arguments)'),
   };
   return calls;
 }
