@@ -106,13 +106,12 @@ std::uint64_t creation_time(HANDLE process) {
 }
 
 // The recorded helper is still alive: its pid opens, with the recorded creation time (a reused pid
-// has another), and has not ended. A process that exists but cannot be opened counts as alive.
+// has another), and has not ended. The helper runs as this user and always opens; a pid that does
+// not is gone or another user's, and a record must never stay in progress for good.
 bool helper_runs(const PendingUpdate& update) {
     const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, update.helper_pid));
-    if (!process.valid()) {
-        return GetLastError() == ERROR_ACCESS_DENIED;
-    }
-    return creation_time(process.get()) == update.helper_created && WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+    return process.valid() && creation_time(process.get()) == update.helper_created &&
+           WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
 }
 
 Outcome judge(const PendingUpdate& update, const std::u16string& running) {

@@ -57,9 +57,9 @@ std::u16string encode_record(const PendingUpdate& update) {
                                      static_cast<std::uint32_t>(update.launch.last_write >> 32),
                                      static_cast<std::uint32_t>(update.launch.last_write)};
     std::u16string text;
-    for (const std::u16string_view field : {record_magic, std::u16string_view(update.version),
-                                            std::u16string_view(update.package), std::u16string_view(update.helper_copy),
-                                            std::u16string_view(update.launch_file)}) {
+    const std::u16string_view texts[] = {record_magic, update.version, update.package, update.helper_copy,
+                                         update.launch_file};
+    for (const std::u16string_view field : texts) {
         append_field(text, field);
     }
     for (const std::uint32_t number : numbers) {
@@ -80,7 +80,8 @@ std::optional<PendingUpdate> decode_record(std::u16string_view text) {
         text.remove_prefix(end + 1);
     }
     if (!text.empty() || fields.size() != record_fields || fields[0] != record_magic ||
-        fields[record_fields - 1] != record_end || !is_fully_qualified(fields[2]) || !is_fully_qualified(fields[3]) || !is_fully_qualified(fields[4])) {
+        fields[record_fields - 1] != record_end || !is_fully_qualified(fields[2]) || !is_fully_qualified(fields[3]) ||
+        !is_fully_qualified(fields[4])) {
         return std::nullopt;
     }
     std::uint32_t numbers[record_fields - first_number - 1] = {};

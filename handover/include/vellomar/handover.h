@@ -55,10 +55,10 @@ typedef enum VellomarOutcome {
  * starts the copy: `--pid <this process> --installer <package>` and, where given, `--launch`,
  * `--install-dir`, `--version`, quoted for the C runtime. The copy inherits no handle, runs in
  * `state_dir`, and is granted the foreground (best effort: the user's next input elsewhere cancels it,
- * and it does not pass to what the helper starts). It starts outside the caller's job: inside one only
- * when the job forbids breaking away and does not end its processes when it closes. Only the job this
- * process is in directly can be queried; an outer job of a nested chain is seen only when it refuses
- * the breakaway. A copy or start refused with ERROR_SHARING_VIOLATION or ERROR_ACCESS_DENIED outside a
+ * and it does not pass to what the helper starts). It starts outside the caller's job: inside only
+ * when breaking away is refused and the job does not end its processes when it closes. Only the job
+ * this process is in directly can be queried; an outer job of a nested chain is seen only when it
+ * refuses the breakaway. A copy or start refused with ERROR_SHARING_VIOLATION or ERROR_ACCESS_DENIED outside a
  * job (a virus scanner holding the fresh copy) is tried 10 times, 200 ms apart. Sets *helper_pid.
  * Errors: ERROR_INVALID_PARAMETER for a NULL request, helper, package, state_dir or helper_pid;
  * ERROR_BAD_PATHNAME for a given path that is not fully qualified (an empty one included);
@@ -67,8 +67,8 @@ typedef enum VellomarOutcome {
  * update at a time); ERROR_ACCESS_DENIED in a job that forbids breaking away and ends its processes
  * when it closes (it would end the helper, and the installer, with the application; the system's
  * brokers that start a process outside the caller's jobs are not used, see the README); the OS error
- * of the copy, the record or the start. On any error nothing is started, no new copy stays, and an earlier record stays as it
- * was. */
+ * of the copy, the record or the start. On any error nothing is started, no new copy stays, and an
+ * earlier record stays as it was. */
 VELLOMAR_HANDOVER_API unsigned long vellomar_start_update(const VellomarUpdateRequest* request,
                                                           unsigned long* helper_pid);
 
