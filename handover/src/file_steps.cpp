@@ -13,7 +13,7 @@ namespace {
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The file a copy in use (an earlier helper still running from it) fails with.
-bool is_in_use_error(DWORD error) {
+bool is_in_use_error(std::uint32_t error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE;
 }
 
@@ -36,7 +36,7 @@ void make_writable(const std::u16string& path) {
 OsResult<std::u16string> copy_helper(std::u16string_view helper, std::u16string_view package,
                                      std::u16string_view state_dir) {
     const std::u16string source = file_system_path(helper);
-    DWORD error = ERROR_SUCCESS;
+    std::uint32_t error = ERROR_SUCCESS;
     for (int number = 1; number <= copy_names; ++number) {
         const std::optional<std::u16string> copy = copy_path(helper, package, state_dir, number);
         if (!copy) {
@@ -53,7 +53,7 @@ OsResult<std::u16string> copy_helper(std::u16string_view helper, std::u16string_
             break;
         }
     }
-    return {{}, static_cast<std::uint32_t>(error)};
+    return {{}, error};
 }
 
 void sweep_copies(std::u16string_view state_dir, std::u16string_view package) {

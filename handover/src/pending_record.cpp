@@ -66,7 +66,7 @@ RecordRead read_record(std::u16string_view path) {
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     RecordRead read;
     if (!file.valid()) {
-        const DWORD error = GetLastError();
+        const std::uint32_t error = GetLastError();
         read.present = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return read;
     }
