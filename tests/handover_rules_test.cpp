@@ -26,15 +26,16 @@ TEST(HandoverPlan, RefusesOrLeavesTheJobAsTheFactsSay) {
         std::uint32_t refusal;
         JobStart job;
     } cases[] = {
-        {"shutdown first", {true, true, locked_kills}, 1115, JobStart::plain},
-        {"a helper still runs", {false, true, no_job}, 183, JobStart::plain},
-        {"no job", {false, false, no_job}, 0, JobStart::plain},
-        {"membership unknown", {false, false, unknown}, 0, JobStart::breakaway},
-        {"limits unknown", {false, false, limits_unknown}, 0, JobStart::breakaway},
-        {"breakaway, kills on close", {false, false, breakaway_kills}, 0, JobStart::breakaway},
-        {"breakaway, keeps on close", {false, false, breakaway_keeps}, 0, JobStart::breakaway_else_inside},
-        {"no breakaway, kills on close", {false, false, locked_kills}, 5, JobStart::plain},
-        {"no breakaway, keeps on close", {false, false, locked_keeps}, 0, JobStart::plain},
+        {"shutdown first", {true, true, true, locked_kills}, 1115, JobStart::plain},
+        {"a helper still runs", {false, true, true, no_job}, 183, JobStart::plain},
+        {"elevation before the job", {false, false, true, locked_kills}, 740, JobStart::plain},
+        {"no job", {false, false, false, no_job}, 0, JobStart::plain},
+        {"membership unknown", {false, false, false, unknown}, 0, JobStart::breakaway},
+        {"limits unknown", {false, false, false, limits_unknown}, 0, JobStart::breakaway},
+        {"breakaway, kills on close", {false, false, false, breakaway_kills}, 0, JobStart::breakaway},
+        {"breakaway, keeps on close", {false, false, false, breakaway_keeps}, 0, JobStart::breakaway_else_inside},
+        {"no breakaway, kills on close", {false, false, false, locked_kills}, 5, JobStart::plain},
+        {"no breakaway, keeps on close", {false, false, false, locked_keeps}, 0, JobStart::plain},
     };
     for (const auto& c : cases) {
         const StartPlan plan = plan_start(c.facts);

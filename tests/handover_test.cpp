@@ -181,6 +181,13 @@ TEST(HandoverStart, RefusedRequestStartsNothing) {
         EXPECT_EQ(vellomar_start_update(&request, &pid), c.expected) << testing::PrintToString(c.value);
     }
     EXPECT_EQ(vellomar_start_update(nullptr, &pid), code(ERROR_INVALID_PARAMETER));
+    // A real makensis package with `RequestExecutionLevel admin`, built where makensis is.
+    const std::wstring admin_package = support::own_directory() + L"execution-level-admin-setup.exe";
+    if (file_exists(admin_package)) {
+        VellomarUpdateRequest request = layout.request();
+        request.package = admin_package.c_str();
+        EXPECT_EQ(vellomar_start_update(&request, &pid), 740u);  // ERROR_ELEVATION_REQUIRED
+    }
     Sleep(200);
     EXPECT_FALSE(file_exists(layout.copy));
     EXPECT_FALSE(file_exists(layout.record));

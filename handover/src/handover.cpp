@@ -17,6 +17,7 @@
 #include "platform/child_process.h"
 #include "platform/file_probes.h"
 #include "platform/handles.h"
+#include "platform/package_manifest.h"
 #include "platform/path_forms.h"
 #include "platform/start_facts.h"
 #include "platform/string_queries.h"
@@ -138,7 +139,8 @@ void end_unstarted(const Child& child, const std::u16string& copy) {
 }
 
 // A start refused before anything is done (the session ends, a helper of this application still
-// runs, a job would end the helper with the application) leaves no file; so does a failed one,
+// runs, the package needs elevation, a job would end the helper with the application) leaves no
+// file; so does a failed one,
 // and an earlier record stays as it was until the new one replaces it in one rename.
 std::uint32_t start_update(const VellomarUpdateRequest& request, std::uint32_t& helper_pid) {
     if (const std::uint32_t error = check_request(request)) {
@@ -151,6 +153,7 @@ std::uint32_t start_update(const VellomarUpdateRequest& request, std::uint32_t& 
     StartFacts facts;
     facts.shutting_down = session_ending();
     facts.earlier_helper_runs = earlier && helper_runs(*earlier);
+    facts.package_requires_elevation = package_requires_elevation(package);
     facts.job = current_job_facts();
     const StartPlan plan = plan_start(facts);
     if (plan.refusal != 0) {
@@ -279,6 +282,7 @@ VellomarOutcome update_outcome(const std::u16string& state_dir, const std::u16st
     return VELLOMAR_OUTCOME_NONE;
 }
 
+// ERROR_ELEVATION_REQUIRED (740) is missing from MinGW's headers; the rest are checked here.
 static_assert(handover_error::access_denied == ERROR_ACCESS_DENIED &&
               handover_error::sharing_violation == ERROR_SHARING_VIOLATION &&
               handover_error::already_exists == ERROR_ALREADY_EXISTS &&

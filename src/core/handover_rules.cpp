@@ -11,6 +11,9 @@ StartPlan plan_start(const StartFacts& facts) {
     if (facts.earlier_helper_runs) {
         return {handover_error::already_exists, JobStart::plain};
     }
+    if (facts.package_requires_elevation) {
+        return {handover_error::elevation_required, JobStart::plain};
+    }
     const JobFacts& job = facts.job;
     if (job.membership == JobMembership::none) {
         return {0, JobStart::plain};

@@ -12,6 +12,7 @@ namespace handover_error {
 inline constexpr std::uint32_t access_denied = 5;
 inline constexpr std::uint32_t sharing_violation = 32;
 inline constexpr std::uint32_t already_exists = 183;
+inline constexpr std::uint32_t elevation_required = 740;
 inline constexpr std::uint32_t shutdown_in_progress = 1115;
 }  // namespace handover_error
 
@@ -28,6 +29,7 @@ struct JobFacts {
 struct StartFacts {
     bool shutting_down = false;
     bool earlier_helper_runs = false;  // this application's recorded helper, still running
+    bool package_requires_elevation = false;  // its manifest asks for administrator rights
     JobFacts job;
 };
 
@@ -42,7 +44,9 @@ struct StartPlan {
 
 // In order: a session that is ending (the installer would be cut off half way) refuses with
 // ERROR_SHUTDOWN_IN_PROGRESS; a helper of this application that still runs with
-// ERROR_ALREADY_EXISTS. Then the job: the helper must outlive the application, so it starts inside
+// ERROR_ALREADY_EXISTS; a package that asks for administrator rights, which no silent run could
+// start, with ERROR_ELEVATION_REQUIRED, so that the application opens it while it is in front. Then
+// the job: the helper must outlive the application, so it starts inside
 // a job only when that job is known not to end its processes on close; a job that refuses the
 // breakaway and kills on close (or whose limits are unknown) refuses with ERROR_ACCESS_DENIED.
 StartPlan plan_start(const StartFacts& facts);

@@ -64,10 +64,12 @@ typedef enum VellomarOutcome {
  * ERROR_BAD_PATHNAME for a given path that is not fully qualified (an empty one included);
  * ERROR_SHUTDOWN_IN_PROGRESS while Windows shuts down or the user logs off;
  * ERROR_ALREADY_EXISTS while a helper this application started from `state_dir` still runs (one
- * update at a time); ERROR_ACCESS_DENIED in a job that forbids breaking away and ends its processes
- * when it closes (it would end the helper, and the installer, with the application; the system's
- * brokers that start a process outside the caller's jobs are not used, see the README); the OS error
- * of the copy, the record or the start. On any error nothing is started, no new copy stays, and an
+ * update at a time); ERROR_ELEVATION_REQUIRED when the package's manifest (read as data, never run)
+ * asks for `requireAdministrator` or `highestAvailable` (see vellomar_can_update_silently);
+ * ERROR_ACCESS_DENIED in a job that forbids breaking away and ends its processes when it closes (it
+ * would end the helper, and the installer, with the application; the system's brokers that start a
+ * process outside the caller's jobs are not used, see the README); the OS error of the copy, the
+ * record or the start. On any error nothing is started, no new copy stays, and an
  * earlier record stays as it was. */
 VELLOMAR_HANDOVER_API unsigned long vellomar_start_update(const VellomarUpdateRequest* request,
                                                           unsigned long* helper_pid);
@@ -104,7 +106,11 @@ VELLOMAR_HANDOVER_API unsigned long vellomar_update_outcome(const wchar_t* state
 /* 1 when this process can create a file in `install_dir` (a probe file, deleted on close), so that
  * the helper's silent runs can update it; 0 for NULL, a relative path, a missing directory, a file,
  * or no write access. When 0, open the installer yourself while you still have the foreground. A
- * 32-bit program without a manifest may see 1 for a folder Windows virtualises for it. */
+ * 32-bit program without a manifest may see 1 for a folder Windows virtualises for it.
+ * A writable directory is not enough when the package asks for administrator rights in its manifest
+ * (NSIS's default `RequestExecutionLevel admin`, or `highest`): no silent run could start it, and
+ * vellomar_start_update then starts nothing and returns ERROR_ELEVATION_REQUIRED (740). Open the
+ * installer yourself then too, while you are in front: Windows shows its consent prompt. */
 VELLOMAR_HANDOVER_API int vellomar_can_update_silently(const wchar_t* install_dir); /* 1 or 0 */
 
 #ifdef __cplusplus
