@@ -140,8 +140,8 @@ void end_unstarted(const Child& child, const std::u16string& copy) {
 
 // A start refused before anything is done (the session ends, a helper of this application still
 // runs, the package needs elevation, a job would end the helper with the application) leaves no
-// file; so does a failed one,
-// and an earlier record stays as it was until the new one replaces it in one rename.
+// file; so does a failed one, and an earlier record stays as it was until the new one replaces it
+// in one rename.
 std::uint32_t start_update(const VellomarUpdateRequest& request, std::uint32_t& helper_pid) {
     if (const std::uint32_t error = check_request(request)) {
         return error;
