@@ -21,15 +21,16 @@ namespace {
 using support::file_exists;
 using vellomar::UniqueHandle;
 
-// An installation with its helper, a download folder with the package, and the state folder.
+// An installation with its helper, a download folder with the package, and the state folder with
+// the helper's copy.
 struct Layout {
     support::ScratchDirectory scratch{L"handover"};
     std::wstring install = scratch / L"app \u65e5\u672c \U0001F600";
     std::wstring helper = install + L"\\vellomar-update.exe";
     std::wstring downloads = scratch / L"\u4e0b\u8f7d dl";
     std::wstring package = downloads + L"\\setup 2.exe";
-    std::wstring copy = downloads + L"\\vellomar-update.handover.exe";
     std::wstring state = scratch / L"state \U0001F600\\";
+    std::wstring copy = state + L"vellomar-update.handover.exe";
     std::wstring record = state + L"vellomar-update.pending";
     std::wstring log = scratch / L"helper.log";
     std::wstring shipped_log = scratch / L"shipped.log";
@@ -65,7 +66,7 @@ bool ended(const UniqueHandle& process, DWORD limit_ms) {
     return WaitForSingleObject(process.get(), limit_ms) == WAIT_OBJECT_0;
 }
 
-TEST(HandoverStart, RunsACopyInThePackageFolderWithTheExactCommandLineAndNoHandle) {
+TEST(HandoverStart, RunsACopyInTheStateFolderWithTheExactCommandLineAndNoHandle) {
     const Layout layout;
     ASSERT_NO_FATAL_FAILURE(layout.prepare(3000));
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
@@ -93,7 +94,7 @@ TEST(HandoverStart, RunsACopyInThePackageFolderWithTheExactCommandLineAndNoHandl
                                                           L"--installer", layout.package, L"--launch", layout.launch,
                                                           L"--install-dir", layout.install_dir, L"--version",
                                                           layout.version}));
-    EXPECT_EQ(records[0].directory, layout.downloads);
+    EXPECT_EQ(records[0].directory, layout.state.substr(0, layout.state.size() - 1));
     EXPECT_FALSE(file_exists(layout.shipped_log)) << "the installed helper ran";
     EXPECT_TRUE(ended(helper, 30000));
 }
@@ -101,14 +102,14 @@ TEST(HandoverStart, RunsACopyInThePackageFolderWithTheExactCommandLineAndNoHandl
 // A drive root stays `X:\`: `X:` alone would name the drive's current directory. On Windows the
 // drive maps the scratch folder for this test; Wine resolves no such mapping, and there the root
 // of its own C: drive, which belongs to the test's private Wine environment, stands in.
-TEST(HandoverStart, PackageAtADriveRootRunsTheHelperInTheRoot) {
+TEST(HandoverStart, StateFolderAtADriveRootRunsTheHelperInTheRoot) {
     const Layout layout;
     ASSERT_NO_FATAL_FAILURE(layout.prepare(std::nullopt));
     std::wstring drive;
     for (wchar_t letter = L'Z'; letter > L'D' && drive.empty() && !support::running_under_wine(); --letter) {
         const std::wstring candidate{letter, L':'};
         if ((GetLogicalDrives() & (1u << (letter - L'A'))) == 0 &&
-            DefineDosDeviceW(0, candidate.c_str(), layout.downloads.c_str())) {
+            DefineDosDeviceW(0, candidate.c_str(), layout.state.c_str())) {
             drive = candidate;
         }
     }
@@ -117,16 +118,16 @@ TEST(HandoverStart, PackageAtADriveRootRunsTheHelperInTheRoot) {
         ASSERT_TRUE(support::running_under_wine()) << "no drive letter could be mapped";
         drive = L"C:";
     }
-    const std::wstring copy = drive + L"\\vellomar-update.handover.exe";
-    const std::wstring package = drive + L"\\vellomar-handover-test-setup.exe";
+    const std::wstring root = drive + L"\\";
+    const std::wstring copy = root + L"vellomar-update.handover.exe";
     EXPECT_TRUE(support::place_probe(copy, layout.log));
     VellomarUpdateRequest request = layout.request();
-    request.package = package.c_str();
+    request.state_dir = root.c_str();
     unsigned long pid = 0;
     EXPECT_EQ(vellomar_start_update(&request, &pid), 0u);
     const std::vector<support::ProbeRecord> records = support::wait_for_probe_records(layout.log, 1);
     EXPECT_TRUE(ended(open_process(pid), 30000));
-    for (const std::wstring& path : {copy, copy + L".probe", layout.record}) {
+    for (const std::wstring& path : {copy, copy + L".probe", root + L"vellomar-update.pending"}) {
         (void)DeleteFileW(path.c_str());
     }
     if (mapped) {
@@ -180,32 +181,56 @@ TEST(HandoverStart, RefusedRequestStartsNothing) {
         EXPECT_EQ(vellomar_start_update(&request, &pid), c.expected) << testing::PrintToString(c.value);
     }
     EXPECT_EQ(vellomar_start_update(nullptr, &pid), code(ERROR_INVALID_PARAMETER));
+    // A real makensis package with `RequestExecutionLevel admin`, built where makensis is.
+    const std::wstring admin_package = support::own_directory() + L"execution-level-admin-setup.exe";
+    if (file_exists(admin_package)) {
+        VellomarUpdateRequest request = layout.request();
+        request.package = admin_package.c_str();
+        EXPECT_EQ(vellomar_start_update(&request, &pid), 740u);  // ERROR_ELEVATION_REQUIRED
+    }
     Sleep(200);
     EXPECT_FALSE(file_exists(layout.copy));
     EXPECT_FALSE(file_exists(layout.record));
     EXPECT_FALSE(file_exists(layout.shipped_log));
 }
 
-// A second start while the first helper still runs from its copy takes the next name; cancel ends
-// only the helper of the record, and only when the pid is that helper's.
+// While the first helper runs, a second start is refused and the old version opened again hears
+// IN_PROGRESS, with nothing touched. The new version hears UPDATED at once once the launch file has
+// changed, while that helper still ends; the next start then takes the next name. Cancel ends only
+// the helper of the record, and only when the pid is that helper's.
 TEST(HandoverCancel, EndsTheWaitingHelperAndLeavesThePackage) {
     const Layout layout;
     ASSERT_NO_FATAL_FAILURE(layout.prepare(60000));
-    const std::wstring second_copy = layout.downloads + L"\\vellomar-update.handover-2.exe";
+    const std::wstring second_copy = layout.state + L"vellomar-update.handover-2.exe";
     ASSERT_TRUE(support::place_probe(second_copy, layout.log, L"0", 60000));
+    ASSERT_TRUE(support::write_bytes(layout.launch, "1.0"));
     const VellomarUpdateRequest request = layout.request();
     unsigned long first_pid = 0;
     unsigned long second_pid = 0;
     ASSERT_EQ(vellomar_start_update(&request, &first_pid), 0u);
     const UniqueHandle first(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, first_pid));
     ASSERT_EQ(support::wait_for_probe_records(layout.log, 1).size(), 1u);
+    const std::string record = support::read_bytes(layout.record);
+    EXPECT_EQ(vellomar_start_update(&request, &second_pid), code(ERROR_ALREADY_EXISTS));
+    VellomarOutcome outcome = VELLOMAR_OUTCOME_NONE;
+    EXPECT_EQ(vellomar_update_outcome(layout.state.c_str(), L"1.0", &outcome), 0u);
+    EXPECT_EQ(outcome, VELLOMAR_OUTCOME_IN_PROGRESS);
+    EXPECT_EQ(support::read_bytes(layout.record), record);
+    EXPECT_TRUE(file_exists(layout.package));
+    EXPECT_EQ(vellomar_cancel_update(GetCurrentProcessId(), layout.state.c_str()), code(ERROR_NOT_FOUND));
+    ASSERT_TRUE(support::write_bytes(layout.launch, "2.0, installed"));
+    EXPECT_EQ(vellomar_update_outcome(layout.state.c_str(), layout.version.c_str(), &outcome), 0u);
+    EXPECT_EQ(outcome, VELLOMAR_OUTCOME_UPDATED);
+    EXPECT_FALSE(ended(first, 0));
+    EXPECT_TRUE(file_exists(layout.copy));
+
+    ASSERT_TRUE(support::write_bytes(layout.package, "package"));
     ASSERT_EQ(vellomar_start_update(&request, &second_pid), 0u);
     const UniqueHandle second = open_process(second_pid);
     const std::vector<support::ProbeRecord> records = support::wait_for_probe_records(layout.log, 2);
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[1].argv.at(0), second_copy);
 
-    EXPECT_EQ(vellomar_cancel_update(GetCurrentProcessId(), layout.state.c_str()), code(ERROR_NOT_FOUND));
     EXPECT_EQ(vellomar_cancel_update(first_pid, layout.state.c_str()), code(ERROR_NOT_FOUND));
     EXPECT_EQ(vellomar_cancel_update(second_pid, layout.state.c_str()), 0u);
     EXPECT_TRUE(ended(second, 0));
@@ -222,63 +247,83 @@ TEST(HandoverCancel, EndsTheWaitingHelperAndLeavesThePackage) {
 }
 
 // Each row hands over to a helper that ends at once, changes what the row names, and reads the
-// outcome twice: the second read finds no record. Files the record does not name always stay.
+// outcome twice: the second read finds no record. The installed helper is read-only, its copy is
+// not; a read-only copy left by an earlier update is swept. Files the record does not name stay.
 TEST(HandoverOutcome, FollowsTheRecordAndDeletesOnlyWhatItNamesAndNobodyUses) {
-    enum class Change { none, no_start, drop_package, tear_record, lock_package };
+    enum Change { none = 0, no_start = 1, install = 2, drop_package = 4, tear_record = 8, lock_package = 16,
+                  cancel_ended = 32 };
+    const std::wstring target = L" 2.0 \"rc\"\t\\\\\"x\\\n";
     const struct {
         const char* name;
-        Change change;
+        int change;
         const wchar_t* running;
         VellomarOutcome expected;
         bool package_stays;
-        bool copy_stays;
     } cases[] = {
-        {"updated", Change::none, L" 2.0 \"rc\"\t\\\\\"x\\\n", VELLOMAR_OUTCOME_UPDATED, false, false},
-        {"not applied", Change::none, L"1.0", VELLOMAR_OUTCOME_NOT_APPLIED, true, false},
-        {"no record", Change::no_start, L"2.0", VELLOMAR_OUTCOME_NONE, true, true},
-        {"package gone, old version", Change::drop_package, L"1.0", VELLOMAR_OUTCOME_NONE, false, false},
-        {"torn record", Change::tear_record, L"1.0", VELLOMAR_OUTCOME_NONE, true, true},
-        {"package in use", Change::lock_package, L"2.0 \"rc\"\t\\\\\"x\\", VELLOMAR_OUTCOME_UPDATED, true, false},
+        {"updated", install, target.c_str(), VELLOMAR_OUTCOME_UPDATED, false},
+        {"repair that installed nothing", none, target.c_str(), VELLOMAR_OUTCOME_NOT_APPLIED, true},
+        {"not applied", install, L"1.0", VELLOMAR_OUTCOME_NOT_APPLIED, true},
+        {"no record", no_start, L"2.0", VELLOMAR_OUTCOME_NONE, true},
+        {"package gone, old version", drop_package, L"1.0", VELLOMAR_OUTCOME_NONE, false},
+        {"package gone, target", drop_package, target.c_str(), VELLOMAR_OUTCOME_UPDATED, false},
+        {"torn record", tear_record, L"1.0", VELLOMAR_OUTCOME_NONE, true},
+        {"package in use", install | lock_package, target.c_str(), VELLOMAR_OUTCOME_UPDATED, true},
+        {"cancelled after it ended", cancel_ended, target.c_str(), VELLOMAR_OUTCOME_NONE, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const Layout layout;
         ASSERT_NO_FATAL_FAILURE(layout.prepare(0));
         const std::wstring foreign[] = {layout.downloads + L"\\other.exe", layout.state + L"other.pending",
-                                        layout.install + L"\\app.exe"};
+                                        layout.state + L"other.exe", layout.install + L"\\app.exe"};
         for (const std::wstring& path : foreign) {
             ASSERT_TRUE(support::write_bytes(path, "foreign"));
         }
-        if (c.change != Change::no_start) {
+        const std::wstring stale_copy = layout.state + L"old.handover-3.exe";
+        ASSERT_TRUE(support::write_bytes(stale_copy, "stale"));
+        ASSERT_TRUE(SetFileAttributesW(stale_copy.c_str(), FILE_ATTRIBUTE_READONLY));
+        ASSERT_TRUE(SetFileAttributesW(layout.helper.c_str(), FILE_ATTRIBUTE_READONLY));
+        if ((c.change & no_start) == 0) {
             const VellomarUpdateRequest request = layout.request();
             unsigned long pid = 0;
             ASSERT_EQ(vellomar_start_update(&request, &pid), 0u);
+            EXPECT_EQ(GetFileAttributesW(layout.copy.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
             ASSERT_EQ(support::wait_for_probe_records(layout.log, 1).size(), 1u);
             const UniqueHandle helper = open_process(pid);
             ASSERT_TRUE(!helper.valid() || ended(helper, 30000));
+            if ((c.change & cancel_ended) != 0) {
+                EXPECT_EQ(vellomar_cancel_update(pid, layout.state.c_str()), 0u);
+            }
         }
-        if (c.change == Change::drop_package) {
+        if ((c.change & install) != 0) {
+            ASSERT_TRUE(support::write_bytes(layout.launch, "installed"));
+        }
+        if ((c.change & drop_package) != 0) {
             ASSERT_TRUE(DeleteFileW(layout.package.c_str()));
-        } else if (c.change == Change::tear_record) {
+        } else if ((c.change & tear_record) != 0) {
             const std::string bytes = support::read_bytes(layout.record);
             ASSERT_TRUE(support::write_bytes(layout.record, bytes.substr(0, bytes.size() - 2)));
         }
         std::optional<support::FileLock> lock;
-        if (c.change == Change::lock_package) {
+        if ((c.change & lock_package) != 0) {
             lock.emplace(layout.package, 60000);
             ASSERT_TRUE(lock->wait_until_taken());
         }
-        VellomarOutcome outcome = VELLOMAR_OUTCOME_NOT_APPLIED;
+        VellomarOutcome outcome = VELLOMAR_OUTCOME_IN_PROGRESS;
         EXPECT_EQ(vellomar_update_outcome(layout.state.c_str(), c.running, &outcome), 0u);
         EXPECT_EQ(outcome, c.expected);
         lock.reset();
         EXPECT_EQ(file_exists(layout.package), c.package_stays);
-        EXPECT_EQ(file_exists(layout.copy), c.copy_stays);
+        EXPECT_FALSE(file_exists(layout.copy));
+        EXPECT_FALSE(file_exists(stale_copy));
         EXPECT_FALSE(file_exists(layout.record));
         for (const std::wstring& path : foreign) {
             EXPECT_TRUE(file_exists(path)) << testing::PrintToString(path);
         }
         EXPECT_EQ(vellomar_update_outcome(layout.state.c_str(), c.running, &outcome), 0u);
+        EXPECT_EQ(outcome, VELLOMAR_OUTCOME_NONE);
+        outcome = VELLOMAR_OUTCOME_UPDATED;
+        EXPECT_EQ(vellomar_update_outcome(layout.state.c_str(), nullptr, &outcome), code(ERROR_INVALID_PARAMETER));
         EXPECT_EQ(outcome, VELLOMAR_OUTCOME_NONE);
     }
 }

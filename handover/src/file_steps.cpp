@@ -11,65 +11,69 @@ namespace vellomar {
 namespace {
 
 constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr std::u16string_view exe_suffix = u".exe";
-
-// How many names a copy may take before the start gives up: one per earlier helper still running.
-constexpr int copy_names = 16;
-
-bool equal_ignoring_case(std::u16string_view first, std::u16string_view second) {
-    return CompareStringOrdinal(reinterpret_cast<const wchar_t*>(first.data()), static_cast<int>(first.size()),
-                                reinterpret_cast<const wchar_t*>(second.data()), static_cast<int>(second.size()),
-                                TRUE) == CSTR_EQUAL;
-}
-
-// The helper's file name without a final `.exe`: the copies keep the application's own name for it.
-std::u16string_view helper_stem(std::u16string_view helper) {
-    std::size_t start = helper.size();
-    while (start > 0 && !is_separator(helper[start - 1])) {
-        --start;
-    }
-    std::u16string_view name = helper.substr(start);
-    if (name.size() > exe_suffix.size() && ends_with_ignoring_case(name, exe_suffix)) {
-        name.remove_suffix(exe_suffix.size());
-    }
-    return name;
-}
 
 // The file a copy in use (an earlier helper still running from it) fails with.
-bool is_in_use_error(DWORD error) {
+bool is_in_use_error(std::uint32_t error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE;
+}
+
+std::uint64_t filetime_value(const FILETIME& time) {
+    return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+}
+
+// A copy inherits the installed helper's attributes: a read-only one could never be replaced or
+// deleted again.
+void make_writable(const std::u16string& path) {
+    const DWORD attributes = GetFileAttributesW(as_wcstr(path));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        (void)SetFileAttributesW(as_wcstr(path), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
 }
 
 }  // namespace
 
-// Names, for the helper `vellomar-update.exe`: `vellomar-update.handover.exe`, then
-// `vellomar-update.handover-2.exe` ... `-16`. A name in use by a running copy is passed over; a
-// name that is the package's or the helper's own is never overwritten.
-std::variant<std::u16string, std::uint32_t> copy_helper(std::u16string_view helper, std::u16string_view package,
-                                                        std::u16string_view directory) {
+// A name in use by a running copy is passed over; the last refusal is the answer when all are.
+OsResult<std::u16string> copy_helper(std::u16string_view helper, std::u16string_view package,
+                                     std::u16string_view state_dir) {
     const std::u16string source = file_system_path(helper);
-    DWORD error = ERROR_SUCCESS;
+    std::uint32_t error = ERROR_SUCCESS;
     for (int number = 1; number <= copy_names; ++number) {
-        std::u16string name(helper_stem(helper));
-        name += u".handover";
-        if (number > 1) {
-            name += u'-';
-            name += unsigned_decimal(static_cast<std::uint32_t>(number));
-        }
-        name += exe_suffix;
-        const std::u16string copy = join_path(directory, name);
-        if (equal_ignoring_case(copy, package) || equal_ignoring_case(copy, helper)) {
+        const std::optional<std::u16string> copy = copy_path(helper, package, state_dir, number);
+        if (!copy) {
             continue;
         }
-        if (CopyFileW(as_wcstr(source), as_wcstr(file_system_path(copy)), FALSE)) {
-            return copy;
+        const std::u16string target = file_system_path(*copy);
+        make_writable(target);
+        if (CopyFileW(as_wcstr(source), as_wcstr(target), FALSE)) {
+            make_writable(target);
+            return {*copy, 0};
         }
         error = GetLastError();
         if (!is_in_use_error(error)) {
-            return static_cast<std::uint32_t>(error);
+            break;
         }
     }
-    return static_cast<std::uint32_t>(error);
+    return {{}, error};
+}
+
+void sweep_copies(std::u16string_view state_dir, std::u16string_view package) {
+    WIN32_FIND_DATAW entry{};
+    const UniqueFind find(
+        FindFirstFileExW(as_wcstr(file_system_path(join_path(state_dir, u"*.handover*.exe"))), FindExInfoBasic, &entry,
+                         FindExSearchNameMatch, nullptr, 0));
+    if (!find.valid()) {
+        return;
+    }
+    do {
+        const std::u16string name = from_wide(entry.cFileName, wcslen(entry.cFileName));
+        const std::u16string path = join_path(state_dir, name);
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 || !is_copy_name(name) ||
+            same_path_text(path, package)) {
+            continue;
+        }
+        make_writable(file_system_path(path));
+        (void)delete_if_unused(path);
+    } while (FindNextFileW(find.get(), &entry));
 }
 
 // Opened with no sharing, the file is refused while any other handle to it is open; the delete on
@@ -85,19 +89,16 @@ bool delete_if_unused(std::u16string_view path) {
     return SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof(disposition)) != 0;
 }
 
-bool same_file(std::u16string_view first, std::u16string_view second) {
-    BY_HANDLE_FILE_INFORMATION information[2]{};
-    const std::u16string_view paths[2] = {first, second};
-    for (int i = 0; i < 2; ++i) {
-        const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(paths[i])), 0, share_all, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!file.valid() || !GetFileInformationByHandle(file.get(), &information[i])) {
-            return false;
-        }
+FileStamp file_stamp(std::u16string_view path) {
+    const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(path)), 0, share_all, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file.valid() || !GetFileInformationByHandle(file.get(), &information)) {
+        return {};
     }
-    return information[0].dwVolumeSerialNumber == information[1].dwVolumeSerialNumber &&
-           information[0].nFileIndexHigh == information[1].nFileIndexHigh &&
-           information[0].nFileIndexLow == information[1].nFileIndexLow;
+    return FileStamp{information.dwVolumeSerialNumber,
+                     (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow,
+                     filetime_value(information.ftLastWriteTime)};
 }
 
 // A probe file named for this thread, gone when its handle closes; creating a file is what the

@@ -7,16 +7,20 @@
 #include <variant>
 #include <vector>
 
+#include "core/handover_rules.h"
 #include "core/options.h"
 #include "core/paths.h"
 #include "core/quoting.h"
 #include "core/text.h"
-#include "core/version_text.h"
 #include "file_steps.h"
 #include "pending_record.h"
+#include "platform/child_process.h"
 #include "platform/file_probes.h"
 #include "platform/handles.h"
+#include "platform/package_manifest.h"
 #include "platform/path_forms.h"
+#include "platform/start_facts.h"
+#include "platform/string_queries.h"
 #include "platform/win32.h"
 
 namespace vellomar {
@@ -35,20 +39,20 @@ std::u16string from_c(const wchar_t* text) {
 enum class Presence { required, optional };
 
 // A given path that is not fully qualified, or a missing required one.
-DWORD check_path(const wchar_t* path, Presence presence) {
+std::uint32_t check_path(const wchar_t* path, Presence presence) {
     if (path == nullptr) {
         return presence == Presence::required ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     }
     return is_fully_qualified(from_c(path)) ? ERROR_SUCCESS : ERROR_BAD_PATHNAME;
 }
 
-DWORD check_request(const VellomarUpdateRequest& request) {
+std::uint32_t check_request(const VellomarUpdateRequest& request) {
     const std::pair<const wchar_t*, Presence> paths[] = {
         {request.helper, Presence::required},   {request.package, Presence::required},
         {request.state_dir, Presence::required}, {request.launch, Presence::optional},
         {request.install_dir, Presence::optional}};
     for (const auto& [path, presence] : paths) {
-        if (const DWORD error = check_path(path, presence)) {
+        if (const std::uint32_t error = check_path(path, presence)) {
             return error;
         }
     }
@@ -74,33 +78,51 @@ std::vector<ArgumentEntry> helper_arguments(const VellomarUpdateRequest& request
     return arguments;
 }
 
-std::variant<PROCESS_INFORMATION, DWORD> create_process(const std::u16string& application, std::u16string command_line,
-                                                        const std::u16string& directory, DWORD flags) {
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(as_wcstr(application), as_wbuffer(command_line), nullptr, nullptr, FALSE, flags, nullptr,
-                        as_wcstr(directory), &startup, &info)) {
-        return GetLastError();
-    }
-    return info;
+// The helper, started suspended: it runs only once the record that names it is on the disk. It
+// inherits no handle, runs in the state directory (never a download folder or a removable disk
+// that it would keep busy), and leaves the caller's job as the plan says.
+LaunchRequest helper_launch(const std::u16string& copy, const VellomarUpdateRequest& request, JobStart job_start) {
+    LaunchRequest launch;
+    launch.program = copy;
+    launch.arguments = helper_arguments(request);
+    launch.working_directory = from_c(request.state_dir);
+    launch.creation_flags = CREATE_SUSPENDED;
+    launch.inheritance = Inheritance::none;
+    launch.job_start = job_start;
+    return launch;
 }
 
-// Inheriting nothing, in the package's directory, out of the caller's job: a job that ends its
-// processes with the application would otherwise end the helper too. A job that forbids breaking
-// away refuses the flag with ERROR_ACCESS_DENIED, and the helper then starts inside it.
-std::variant<PROCESS_INFORMATION, DWORD> start_helper(const std::u16string& program, const std::u16string& command_line,
-                                                      const std::u16string& directory) {
-    const OsResult<std::u16string> application = system_path(program, PathUse::program);
-    if (!application.ok()) {
-        return static_cast<DWORD>(application.error);
+std::uint32_t error_of(const LaunchError& error) {
+    return error.kind == LaunchErrorKind::os ? error.os_code : std::uint32_t{ERROR_INVALID_PARAMETER};
+}
+
+// Zero when the process cannot be queried: no recorded helper has that creation time.
+std::uint64_t creation_time(HANDLE process) {
+    FILETIME created{};
+    FILETIME unused[3]{};
+    if (!GetProcessTimes(process, &created, &unused[0], &unused[1], &unused[2])) {
+        return 0;
     }
-    std::variant<PROCESS_INFORMATION, DWORD> started =
-        create_process(application.value, command_line, directory, CREATE_BREAKAWAY_FROM_JOB);
-    if (const DWORD* error = std::get_if<DWORD>(&started); error != nullptr && *error == ERROR_ACCESS_DENIED) {
-        started = create_process(application.value, command_line, directory, 0);
-    }
-    return started;
+    return (std::uint64_t{created.dwHighDateTime} << 32) | created.dwLowDateTime;
+}
+
+// The recorded helper is still alive: its pid opens, with the recorded creation time (a reused pid
+// has another), and has not ended. The helper runs as this user and always opens; a pid that does
+// not is gone or another user's, and a record must never stay in progress for good.
+bool helper_runs(const PendingUpdate& update) {
+    const UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, update.helper_pid));
+    return process.valid() && creation_time(process.get()) == update.helper_created &&
+           WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+Outcome judge(const PendingUpdate& update, const std::u16string& running) {
+    OutcomeFacts facts;
+    facts.target = update.version;
+    facts.running = running;
+    facts.launch_changed = !(file_stamp(update.launch_file) == update.launch);
+    facts.package_exists = path_exists(update.package);
+    facts.helper_runs = helper_runs(update);
+    return judge_outcome(facts);
 }
 
 // The ended helper's image stays mapped for a moment after the wait returns.
@@ -110,16 +132,161 @@ void delete_when_unused(const std::u16string& path) {
     }
 }
 
-// No path is longer than 32767 units and the NUL, so one buffer of that size always fits.
-std::u16string image_path(HANDLE process) {
-    std::u16string path(32768, u'\0');
-    DWORD length = static_cast<DWORD>(path.size());
-    if (!QueryFullProcessImageNameW(process, 0, as_wbuffer(path), &length)) {
-        return {};
-    }
-    path.resize(length);
-    return path;
+void end_unstarted(const Child& child, const std::u16string& copy) {
+    (void)TerminateProcess(child.process.get(), ERROR_CANCELLED);
+    (void)WaitForSingleObject(child.process.get(), cancel_wait_ms);
+    delete_when_unused(copy);
 }
+
+// A start refused before anything is done (the session ends, a helper of this application still
+// runs, the package needs elevation, a job would end the helper with the application) leaves no
+// file; so does a failed one, and an earlier record stays as it was until the new one replaces it
+// in one rename.
+std::uint32_t start_update(const VellomarUpdateRequest& request, std::uint32_t& helper_pid) {
+    if (const std::uint32_t error = check_request(request)) {
+        return error;
+    }
+    const std::u16string helper = from_c(request.helper);
+    const std::u16string package = from_c(request.package);
+    const std::u16string state_dir = from_c(request.state_dir);
+    const std::optional<PendingUpdate> earlier = read_record(record_path(state_dir)).update;
+    StartFacts facts;
+    facts.shutting_down = session_ending();
+    facts.earlier_helper_runs = earlier && helper_runs(*earlier);
+    facts.package_requires_elevation = package_requires_elevation(package);
+    facts.job = current_job_facts();
+    const StartPlan plan = plan_start(facts);
+    if (plan.refusal != 0) {
+        return plan.refusal;
+    }
+    sweep_copies(state_dir, package);
+
+    PendingUpdate update;
+    update.version = request.version != nullptr ? from_c(request.version) : std::u16string();
+    update.package = package;
+    update.application_pid = GetCurrentProcessId();
+    // The installer replaces the application it updates: the launch file, or else this program.
+    if (request.launch != nullptr) {
+        update.launch_file = from_c(request.launch);
+    } else {
+        const OsResult<std::u16string> image = module_file_name();
+        if (!image.ok()) {
+            return image.error;
+        }
+        update.launch_file = image.value;
+    }
+    update.launch = file_stamp(update.launch_file);
+
+    std::variant<Child, LaunchError> started = LaunchError{};
+    for (int attempts = 1;; ++attempts) {
+        std::uint32_t error = 0;
+        if (update.helper_copy.empty()) {
+            OsResult<std::u16string> copy = copy_helper(helper, package, state_dir);
+            update.helper_copy = std::move(copy.value);
+            error = copy.error;
+        }
+        if (error == 0) {
+            started = start_child(helper_launch(update.helper_copy, request, plan.job));
+            const LaunchError* refused = std::get_if<LaunchError>(&started);
+            if (refused == nullptr) {
+                break;
+            }
+            error = error_of(*refused);
+        }
+        if (!retry_refused(error, attempts, facts.job.membership)) {
+            if (!update.helper_copy.empty()) {
+                delete_when_unused(update.helper_copy);
+            }
+            return error;
+        }
+        Sleep(refused_start_pause_ms);
+    }
+    const Child& child = std::get<Child>(started);
+    update.helper_pid = child.pid;
+    update.helper_created = creation_time(child.process.get());
+    if (const std::uint32_t error = write_record(state_dir, update)) {
+        end_unstarted(child, update.helper_copy);
+        return error;
+    }
+    if (ResumeThread(child.thread.get()) == static_cast<DWORD>(-1)) {
+        const std::uint32_t error = GetLastError();
+        end_unstarted(child, update.helper_copy);
+        remove_file(record_path(state_dir));
+        if (earlier) {
+            (void)write_record(state_dir, *earlier);
+        }
+        return error;
+    }
+    // Best effort: Windows cancels the grant at the user's next input elsewhere.
+    (void)AllowSetForegroundWindow(child.pid);
+    helper_pid = child.pid;
+    return ERROR_SUCCESS;
+}
+
+// Only the helper this process's record names is ended: a pid that has since been reused by
+// another program has another creation time, and a helper another process started another record.
+std::uint32_t cancel_update(std::uint32_t helper_pid, const std::u16string& state_dir) {
+    const std::optional<PendingUpdate> update = read_record(record_path(state_dir)).update;
+    if (!update || update->application_pid != GetCurrentProcessId() || update->helper_pid != helper_pid) {
+        return ERROR_NOT_FOUND;
+    }
+    const UniqueHandle process(
+        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, helper_pid));
+    if (!process.valid()) {
+        const std::uint32_t error = GetLastError();
+        if (error != ERROR_INVALID_PARAMETER) {
+            return error;
+        }
+    } else if (creation_time(process.get()) == update->helper_created) {
+        // While this process lives the helper only waits: it holds no lock and has started nothing.
+        (void)TerminateProcess(process.get(), ERROR_CANCELLED);
+        if (WaitForSingleObject(process.get(), cancel_wait_ms) != WAIT_OBJECT_0) {
+            return ERROR_TIMEOUT;
+        }
+    }
+    remove_file(record_path(state_dir));
+    delete_when_unused(update->helper_copy);
+    return ERROR_SUCCESS;
+}
+
+// A first look leaves a running update untouched; otherwise the record is claimed (renamed) before
+// it is judged, so that of two instances starting at once only one answers UPDATED.
+VellomarOutcome update_outcome(const std::u16string& state_dir, const std::u16string& running) {
+    const std::optional<PendingUpdate> seen = read_record(record_path(state_dir)).update;
+    if (seen && judge(*seen, running) == Outcome::in_progress) {
+        return VELLOMAR_OUTCOME_IN_PROGRESS;
+    }
+    const std::optional<std::u16string> claimed = claim_record(state_dir);
+    const std::optional<PendingUpdate> update = claimed ? read_record(*claimed).update : std::nullopt;
+    const Outcome outcome = update ? judge(*update, running) : Outcome::none;
+    if (outcome == Outcome::in_progress) {
+        return_claim(*claimed, state_dir);
+        return VELLOMAR_OUTCOME_IN_PROGRESS;
+    }
+    if (claimed) {
+        remove_file(*claimed);
+    }
+    if (outcome == Outcome::updated) {
+        (void)delete_if_unused(update->package);
+    }
+    if (update) {
+        (void)delete_if_unused(update->helper_copy);
+    }
+    sweep_copies(state_dir, update ? std::u16string_view(update->package) : std::u16string_view());
+    switch (outcome) {
+    case Outcome::updated: return VELLOMAR_OUTCOME_UPDATED;
+    case Outcome::not_applied: return VELLOMAR_OUTCOME_NOT_APPLIED;
+    case Outcome::in_progress:
+    case Outcome::none: break;
+    }
+    return VELLOMAR_OUTCOME_NONE;
+}
+
+// ERROR_ELEVATION_REQUIRED (740) is missing from MinGW's headers; the rest are checked here.
+static_assert(handover_error::access_denied == ERROR_ACCESS_DENIED &&
+              handover_error::sharing_violation == ERROR_SHARING_VIOLATION &&
+              handover_error::already_exists == ERROR_ALREADY_EXISTS &&
+              handover_error::shutdown_in_progress == ERROR_SHUTDOWN_IN_PROGRESS);
 
 }  // namespace
 
@@ -127,113 +294,65 @@ std::u16string image_path(HANDLE process) {
 
 using namespace vellomar;
 
-// The record is written before the helper starts, so that a record that cannot be written starts
-// nothing; a start that fails removes the record and the copy again.
+// Each call catches at its edge: no exception may reach a C, .NET or Python caller. The standard
+// library throws here only for memory (std::bad_alloc, a length past max_size). The core and
+// platform libraries are built without exceptions in the MinGW builds; an exception passes their
+// frames without running their destructors, so a handle one of them holds at that moment stays
+// open: a leak only in a process that has run out of memory.
+
 unsigned long vellomar_start_update(const VellomarUpdateRequest* request, unsigned long* helper_pid) {
     if (request == nullptr || helper_pid == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
-    if (const DWORD error = check_request(*request)) {
+    try {
+        std::uint32_t pid = 0;
+        const std::uint32_t error = start_update(*request, pid);
+        if (error == 0) {
+            *helper_pid = pid;
+        }
         return error;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    const std::u16string package = from_c(request->package);
-    const std::u16string state_dir = from_c(request->state_dir);
-    const std::optional<std::u16string> directory = parent_path(package);
-    if (!directory) {
-        return ERROR_BAD_PATHNAME;
-    }
-
-    const std::variant<std::u16string, std::uint32_t> copied = copy_helper(from_c(request->helper), package, *directory);
-    if (const std::uint32_t* error = std::get_if<std::uint32_t>(&copied)) {
-        return *error;
-    }
-    const std::u16string& copy = std::get<std::u16string>(copied);
-    // No argument can hold a NUL, the one thing quoting refuses.
-    const std::u16string command_line = std::get<std::u16string>(build_command_line(copy, helper_arguments(*request)));
-
-    const PendingUpdate update{request->version != nullptr ? from_c(request->version) : std::u16string(), package,
-                               copy, GetCurrentProcessId()};
-    if (const std::uint32_t error = write_record(state_dir, update)) {
-        (void)delete_if_unused(copy);
-        return error;
-    }
-    const std::variant<PROCESS_INFORMATION, DWORD> started = start_helper(copy, command_line, *directory);
-    if (const DWORD* error = std::get_if<DWORD>(&started)) {
-        remove_record(state_dir);
-        (void)delete_if_unused(copy);
-        return *error;
-    }
-    const PROCESS_INFORMATION& info = std::get<PROCESS_INFORMATION>(started);
-    const UniqueHandle process(info.hProcess);
-    const UniqueHandle thread(info.hThread);
-    // Best effort: Windows cancels the grant at the user's next input elsewhere.
-    (void)AllowSetForegroundWindow(info.dwProcessId);
-    *helper_pid = info.dwProcessId;
-    return ERROR_SUCCESS;
 }
 
-// Only a helper running from the copy that this process's record names is ended: a pid that has
-// since been reused by another program, or a helper another process started, is left alone.
 unsigned long vellomar_cancel_update(unsigned long helper_pid, const wchar_t* state_dir) {
-    if (const DWORD error = check_path(state_dir, Presence::required)) {
+    if (const std::uint32_t error = check_path(state_dir, Presence::required)) {
         return error;
     }
-    const std::u16string directory = from_c(state_dir);
-    const std::optional<PendingUpdate> update = read_record(directory).update;
-    if (!update || update->application_pid != GetCurrentProcessId()) {
-        return ERROR_NOT_FOUND;
+    try {
+        return cancel_update(static_cast<std::uint32_t>(helper_pid), from_c(state_dir));
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    const UniqueHandle process(
-        OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, helper_pid));
-    if (!process.valid()) {
-        return GetLastError();
-    }
-    if (!same_file(image_path(process.get()), update->helper_copy)) {
-        return ERROR_NOT_FOUND;
-    }
-    // While this process lives the helper only waits: it holds no lock and has started nothing.
-    (void)TerminateProcess(process.get(), ERROR_CANCELLED);
-    if (WaitForSingleObject(process.get(), cancel_wait_ms) != WAIT_OBJECT_0) {
-        return ERROR_TIMEOUT;
-    }
-    remove_record(directory);
-    delete_when_unused(update->helper_copy);
-    return ERROR_SUCCESS;
 }
 
-// UPDATED needs a recorded target: without one, nothing tells an update from the old version.
 unsigned long vellomar_update_outcome(const wchar_t* state_dir, const wchar_t* running_version,
                                       VellomarOutcome* outcome) {
-    if (outcome == nullptr || running_version == nullptr) {
+    if (outcome == nullptr) {
         return ERROR_INVALID_PARAMETER;
     }
     *outcome = VELLOMAR_OUTCOME_NONE;
-    if (const DWORD error = check_path(state_dir, Presence::required)) {
-        return error;
+    if (running_version == nullptr) {
+        return ERROR_INVALID_PARAMETER;
     }
-    const std::u16string directory = from_c(state_dir);
-    const RecordRead read = read_record(directory);
-    if (read.present) {
-        remove_record(directory);
-    }
-    if (!read.update) {
+    try {
+        if (const std::uint32_t error = check_path(state_dir, Presence::required)) {
+            return error;
+        }
+        *outcome = update_outcome(from_c(state_dir), from_c(running_version));
         return ERROR_SUCCESS;
+    } catch (...) {
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    const PendingUpdate& update = *read.update;
-    const std::u16string target = trim_version(update.version);
-    if (!target.empty() && target == trim_version(from_c(running_version))) {
-        *outcome = VELLOMAR_OUTCOME_UPDATED;
-        (void)delete_if_unused(update.package);
-    } else if (path_exists(update.package)) {
-        *outcome = VELLOMAR_OUTCOME_NOT_APPLIED;
-    }
-    (void)delete_if_unused(update.helper_copy);
-    return ERROR_SUCCESS;
 }
 
 int vellomar_can_update_silently(const wchar_t* install_dir) {
-    if (check_path(install_dir, Presence::required) != ERROR_SUCCESS) {
+    try {
+        return check_path(install_dir, Presence::required) == ERROR_SUCCESS && can_create_file_in(from_c(install_dir))
+                   ? 1
+                   : 0;
+    } catch (...) {
         return 0;
     }
-    return can_create_file_in(from_c(install_dir)) ? 1 : 0;
 }

@@ -14,46 +14,8 @@ namespace vellomar {
 namespace {
 
 constexpr std::u16string_view record_name = u"vellomar-update.pending";
-constexpr std::u16string_view record_magic = u"vellomar-update pending 1";
-constexpr std::u16string_view record_end = u"end";
 // Four paths of at most 32767 units and a version: anything larger is not a record.
 constexpr DWORD largest_record_bytes = 1 << 20;
-
-// The record is UTF-16LE: the magic, version, package, helper copy, application pid and `end`,
-// each followed by a NUL. No field can hold a NUL (they come from NUL-terminated strings), so
-// any other shape, a cut-off tail included, is a torn record.
-std::u16string encode(const PendingUpdate& update) {
-    const std::u16string pid = unsigned_decimal(update.application_pid);
-    const std::u16string_view fields[] = {record_magic, update.version, update.package, update.helper_copy, pid,
-                                          record_end};
-    std::u16string text;
-    for (const std::u16string_view field : fields) {
-        text += field;
-        text += u'\0';
-    }
-    return text;
-}
-
-std::optional<PendingUpdate> decode(std::u16string_view text) {
-    std::vector<std::u16string_view> fields;
-    while (!text.empty()) {
-        const std::size_t end = text.find(u'\0');
-        if (end == std::u16string_view::npos) {
-            return std::nullopt;
-        }
-        fields.push_back(text.substr(0, end));
-        text.remove_prefix(end + 1);
-    }
-    if (fields.size() != 6 || fields[0] != record_magic || fields[5] != record_end ||
-        !is_fully_qualified(fields[2]) || !is_fully_qualified(fields[3])) {
-        return std::nullopt;
-    }
-    const std::optional<std::uint32_t> pid = parse_decimal(fields[4]);
-    if (!pid) {
-        return std::nullopt;
-    }
-    return PendingUpdate{std::u16string(fields[1]), std::u16string(fields[2]), std::u16string(fields[3]), *pid};
-}
 
 std::uint32_t write_whole_file(const std::u16string& path, const std::u16string& text) {
     const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(path)), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -76,6 +38,10 @@ std::uint32_t write_whole_file(const std::u16string& path, const std::u16string&
     return ERROR_SUCCESS;
 }
 
+bool move_file(const std::u16string& from, const std::u16string& to, DWORD flags) {
+    return MoveFileExW(as_wcstr(file_system_path(from)), as_wcstr(file_system_path(to)), flags) != 0;
+}
+
 }  // namespace
 
 std::u16string record_path(std::u16string_view state_dir) {
@@ -85,24 +51,22 @@ std::u16string record_path(std::u16string_view state_dir) {
 std::uint32_t write_record(std::u16string_view state_dir, const PendingUpdate& update) {
     const std::u16string record = record_path(state_dir);
     const std::u16string temporary = record + u".tmp";
-    std::uint32_t error = write_whole_file(temporary, encode(update));
-    if (error == ERROR_SUCCESS &&
-        !MoveFileExW(as_wcstr(file_system_path(temporary)), as_wcstr(file_system_path(record)),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    std::uint32_t error = write_whole_file(temporary, encode_record(update));
+    if (error == ERROR_SUCCESS && !move_file(temporary, record, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
     }
     if (error != ERROR_SUCCESS) {
-        (void)DeleteFileW(as_wcstr(file_system_path(temporary)));
+        remove_file(temporary);
     }
     return error;
 }
 
-RecordRead read_record(std::u16string_view state_dir) {
-    const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(record_path(state_dir))), GENERIC_READ,
-                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+RecordRead read_record(std::u16string_view path) {
+    const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(path)), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     RecordRead read;
     if (!file.valid()) {
-        const DWORD error = GetLastError();
+        const std::uint32_t error = GetLastError();
         read.present = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
         return read;
     }
@@ -119,12 +83,27 @@ RecordRead read_record(std::u16string_view state_dir) {
     }
     std::u16string text(bytes.size() / 2, u'\0');
     std::memcpy(text.data(), bytes.data(), bytes.size());
-    read.update = decode(text);
+    read.update = decode_record(text);
     return read;
 }
 
-void remove_record(std::u16string_view state_dir) {
-    (void)DeleteFileW(as_wcstr(file_system_path(record_path(state_dir))));
+std::optional<std::u16string> claim_record(std::u16string_view state_dir) {
+    const std::u16string record = record_path(state_dir);
+    const std::u16string claimed = record + u"." + unsigned_decimal(GetCurrentProcessId());
+    if (!move_file(record, claimed, MOVEFILE_REPLACE_EXISTING)) {
+        return std::nullopt;
+    }
+    return claimed;
+}
+
+void return_claim(const std::u16string& claimed, std::u16string_view state_dir) {
+    if (!move_file(claimed, record_path(state_dir), 0)) {
+        remove_file(claimed);
+    }
+}
+
+void remove_file(std::u16string_view path) {
+    (void)DeleteFileW(as_wcstr(file_system_path(path)));
 }
 
 }  // namespace vellomar

@@ -1,19 +1,14 @@
 #pragma once
 // The pending-update record the application keeps in its own state directory between the start of
-// an update and its next start. The helper never sees it.
+// an update and its next start. The helper never sees it. Its format is in record_format.h.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace vellomar {
+#include "record_format.h"
 
-struct PendingUpdate {
-    std::u16string version;      // the target, as the application gave it (may be empty)
-    std::u16string package;
-    std::u16string helper_copy;  // the copy of the helper that was started
-    std::uint32_t application_pid = 0;
-};
+namespace vellomar {
 
 // `state_dir` + `vellomar-update.pending`.
 std::u16string record_path(std::u16string_view state_dir);
@@ -26,9 +21,17 @@ struct RecordRead {
     bool present = false;                // a file is there, readable or not
     std::optional<PendingUpdate> update; // nothing when absent, unreadable or torn
 };
-RecordRead read_record(std::u16string_view state_dir);
+// Reads the record file at `path` (the record, or a claimed one).
+RecordRead read_record(std::u16string_view path);
 
-// Deletes the record; a missing one is no error.
-void remove_record(std::u16string_view state_dir);
+// Renames the record to a name of this process's own, so that of two readers one judges it and the
+// other finds none; the claimed file's path, or nothing when there was no record to claim.
+std::optional<std::u16string> claim_record(std::u16string_view state_dir);
+
+// Puts a claimed record back, unless a newer record has taken its place meanwhile.
+void return_claim(const std::u16string& claimed, std::u16string_view state_dir);
+
+// Deletes the file; a missing one is no error.
+void remove_file(std::u16string_view path);
 
 }  // namespace vellomar

@@ -14,12 +14,14 @@
 //       logs "update failed <error code>" and exits with 1.
 // The outcome line, at every start but --version: "updated <version>" when this run is the version
 // an earlier run handed over, "not applied" when that update did not happen and its package is
-// still there; nothing otherwise.
+// still there; nothing otherwise. While the helper of an earlier run still waits or installs, the
+// sample logs "update in progress" instead and exits at once with 0, whatever the command line.
 //
 // The log is sample-app.log beside the executable: UTF-8 lines ending in "\n", appended, e.g.
 //   started 1.0.0 4242 C:\Program Files\Vellomar Sample
 // (version, process id, current directory).
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <string_view>
@@ -36,10 +38,10 @@ namespace {
 constexpr const wchar_t* app_version = L"" SAMPLE_APP_VERSION;
 constexpr DWORD run_limit_ms = 60'000;
 constexpr DWORD quit_poll_ms = 100;
-// Under the temporary directory: where the application downloads its installer packages, and
-// keeps the record of an update it handed over (vellomar_start_update puts its copy of the
-// helper beside the package).
-constexpr std::wstring_view download_folder = L"Vellomar download";
+// The application's own folder under %LOCALAPPDATA% (local, per user, outside the installation,
+// and not emptied by disk clean-up as %TEMP% is): the record of an update it handed over and the
+// helper's copy. The packages may be downloaded anywhere.
+constexpr std::wstring_view state_folder = L"Vellomar Sample";
 
 // Closes a kernel handle at the end of its scope.
 class ScopedHandle {
@@ -91,20 +93,15 @@ std::wstring current_directory() {
     }
 }
 
-// GetTempPathW returns the size needed (with the NUL) when the buffer is too small, and the
-// length without the NUL when it fitted; the path ends in a backslash.
-std::wstring temp_directory() {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
-    for (;;) {
-        const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
-        if (length == 0) {
-            return {};
-        }
-        if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(length);
+// %LOCALAPPDATA%, without a trailing backslash; empty when the shell cannot say.
+std::wstring local_app_data() {
+    wchar_t* path = nullptr;
+    std::wstring result;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &path))) {
+        result = path;
     }
+    CoTaskMemFree(path);
+    return result;
 }
 
 std::wstring directory_of(const std::wstring& path) {
@@ -154,17 +151,23 @@ void append_log(const std::wstring& exe_dir, const std::wstring& line) {
 
 // At every start: what became of the update an earlier run handed over. After UPDATED the library
 // has deleted the package and the helper's copy; after NOT_APPLIED the package is still there, for
-// a retry or for the user to run interactively (a real application offers that here).
-std::wstring outcome_line(const std::wstring& state_dir) {
+// a retry or for the user to run interactively (a real application offers that here). IN_PROGRESS:
+// the user opened the old version while the update runs; a real application says that it is being
+// updated and will start by itself, and exits.
+VellomarOutcome update_outcome(const std::wstring& state_dir) {
     VellomarOutcome outcome = VELLOMAR_OUTCOME_NONE;
-    if (vellomar_update_outcome(state_dir.c_str(), app_version, &outcome) != 0) {
-        return {};
-    }
+    (void)vellomar_update_outcome(state_dir.c_str(), app_version, &outcome);
+    return outcome;
+}
+
+std::wstring outcome_line(VellomarOutcome outcome) {
     switch (outcome) {
     case VELLOMAR_OUTCOME_UPDATED:
         return L"updated " + std::wstring(app_version);
     case VELLOMAR_OUTCOME_NOT_APPLIED:
         return L"not applied";
+    case VELLOMAR_OUTCOME_IN_PROGRESS:
+        return L"update in progress";
     case VELLOMAR_OUTCOME_NONE:
         break;
     }
@@ -209,10 +212,14 @@ int wmain(int argc, wchar_t* argv[]) {
     append_log(exe_dir, L"started " + std::wstring(app_version) + L" " + std::to_wstring(GetCurrentProcessId()) +
                             L" " + current_directory());
     // Created at every start: the record must have a directory to go to, and it may have gone.
-    const std::wstring state_dir = temp_directory() + std::wstring(download_folder);
+    const std::wstring state_dir = local_app_data() + L"\\" + std::wstring(state_folder);
     (void)CreateDirectoryW(state_dir.c_str(), nullptr);
-    if (const std::wstring outcome = outcome_line(state_dir); !outcome.empty()) {
-        append_log(exe_dir, outcome);
+    const VellomarOutcome outcome = update_outcome(state_dir);
+    if (const std::wstring line = outcome_line(outcome); !line.empty()) {
+        append_log(exe_dir, line);
+    }
+    if (outcome == VELLOMAR_OUTCOME_IN_PROGRESS) {
+        return 0;
     }
 
     const int update = find_argument(argc, argv, L"--update");

@@ -1,5 +1,7 @@
 #include "platform/process_launcher.h"
 
+#include "platform/child_process.h"
+
 #include <vector>
 
 #include "core/paths.h"
@@ -16,13 +18,6 @@ namespace {
 
 template <typename T>
 using Result = std::variant<T, LaunchError>;
-
-// A started child: both handles belong to the launch that created it, which closes the process
-// handle first (members go in reverse order).
-struct Child {
-    UniqueHandle thread;
-    UniqueHandle process;
-};
 
 static_assert(detached_process == DETACHED_PROCESS && create_new_process_group == CREATE_NEW_PROCESS_GROUP);
 
@@ -72,7 +67,10 @@ Result<UniqueHandle> inheritable_duplicate(DWORD which) {
 
 Result<Child> create_child(const std::u16string& application, const std::u16string& command_line,
                            const LaunchRequest& request) {
-    const DWORD flags = request.creation_flags | CREATE_UNICODE_ENVIRONMENT;
+    DWORD flags = request.creation_flags | CREATE_UNICODE_ENVIRONMENT;
+    if (request.job_start != JobStart::plain) {
+        flags |= CREATE_BREAKAWAY_FROM_JOB;
+    }
     // A present directory is passed as given.
     const std::optional<std::u16string>& current_directory = request.working_directory;
     if (current_directory && contains_nul(*current_directory)) {
@@ -80,9 +78,10 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
     }
     std::u16string writable_command_line = command_line;
 
+    const bool inherit = request.inheritance == Inheritance::standard_streams;
     UniqueHandle std_handles[3];
     const DWORD std_ids[3] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; inherit && i < 3; ++i) {
         Result<UniqueHandle> duplicate = inheritable_duplicate(std_ids[i]);
         if (const LaunchError* error = std::get_if<LaunchError>(&duplicate)) {
             return *error;
@@ -99,16 +98,24 @@ Result<Child> create_child(const std::u16string& application, const std::u16stri
         startup.hStdError = std_handles[2].get();
     }
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(as_wcstr(application), as_wbuffer(writable_command_line), nullptr, nullptr, TRUE, flags,
+    if (!CreateProcessW(as_wcstr(application), as_wbuffer(writable_command_line), nullptr, nullptr, inherit, flags,
                         nullptr, current_directory ? as_wcstr(*current_directory) : nullptr, &startup, &info)) {
         const DWORD error = GetLastError();
+        // A job that forbids breaking away refuses the flag with ERROR_ACCESS_DENIED.
+        if (error == ERROR_ACCESS_DENIED && request.job_start == JobStart::breakaway_else_inside) {
+            LaunchRequest inside = request;
+            inside.job_start = JobStart::plain;
+            return create_child(application, command_line, inside);
+        }
         return os_error(error);
     }
-    return Child{UniqueHandle(info.hThread), UniqueHandle(info.hProcess)};
+    return Child{UniqueHandle(info.hThread), UniqueHandle(info.hProcess), info.dwProcessId};
 }
 
+}  // namespace
+
 // The steps shared by both modes; nothing is started before create_child.
-Result<Child> start_child(const LaunchRequest& request) {
+std::variant<Child, LaunchError> start_child(const LaunchRequest& request) {
     const Result<std::u16string> resolved = program_path(request.program);
     if (const LaunchError* error = std::get_if<LaunchError>(&resolved)) {
         return *error;
@@ -135,6 +142,8 @@ Result<Child> start_child(const LaunchRequest& request) {
     }
     return create_child(application, std::get<std::u16string>(command_line), request);
 }
+
+namespace {
 
 std::variant<std::int32_t, LaunchError> wait_for_exit_code(HANDLE process) {
     if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {

@@ -12,15 +12,22 @@
 #include <variant>
 #include <vector>
 
+#include "core/handover_rules.h"
 #include "core/quoting.h"
 
 namespace vellomar {
+
+// What the child inherits: this process's standard streams (the helper's runs), or no handle at all.
+enum class Inheritance { standard_streams, none };
 
 struct LaunchRequest {
     std::u16string program;  // fully qualified
     std::vector<ArgumentEntry> arguments;
     std::optional<std::u16string> working_directory;
     std::uint32_t creation_flags = 0;
+    Inheritance inheritance = Inheritance::standard_streams;
+    // Whether to leave the caller's job (CREATE_BREAKAWAY_FROM_JOB), and what a refusal means.
+    JobStart job_start = JobStart::plain;
 };
 
 // CreateProcessW's creation flags the sequence asks for by name.
