@@ -23,6 +23,7 @@ const request = { helper, package: pkg, launch, installDir: install, version, st
 // The copy runs beside the package or in the state directory; a probe configuration waits at both.
 const copies = [downloads, state].map((directory) => path.join(directory, 'vellomar-update.handover.exe'));
 
+const ERROR_ALREADY_EXISTS = 183;
 const ERROR_BAD_PATHNAME = 161;
 const ERROR_NOT_FOUND = 1168;
 
@@ -77,6 +78,7 @@ function startAndCheck(expectedRuns) {
   assert.deepEqual(argv, [argv[0], '--pid', String(process.pid), '--installer', pkg, '--launch', launch,
                           '--install-dir', install, '--version', version]);
   assert.equal(directory, path.dirname(argv[0]));
+  assert.equal(path.dirname(argv[0]), path.resolve(state), 'the copy runs outside the state folder');
   assert.ok(fs.existsSync(record), 'no pending-update record');
   assert.ok(!fs.existsSync(shippedLog), 'the installed helper ran');
   return pid;
@@ -91,10 +93,13 @@ const checks = [
     assert.ok(fs.statSync(update.helperPath).size > 0);
     assert.ok(fs.statSync(update.dllPath).size > 0);
   }],
-  ['start: the copy gets the exact arguments and runs in its own directory; cancel ends it', () => {
+  ['start: the copy gets the exact arguments and runs in the state folder; in progress, one at a time; cancel', () => {
     placeCopyConfiguration(60000);
     const pid = startAndCheck(1);
     assert.ok(running(pid));
+    assert.equal(update.updateOutcome(state, '1.0'), 'in-progress');
+    expectCode(() => update.startUpdate(request), ERROR_ALREADY_EXISTS);
+    assert.ok(fs.existsSync(record));
     update.cancelUpdate(pid, state);
     assert.ok(!running(pid));
     assert.ok(!fs.existsSync(record));
