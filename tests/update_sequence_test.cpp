@@ -172,6 +172,20 @@ const SequenceCase sequence_cases[] = {
                "stamp_uninstall_version(HKCU, 3)", "stamp_uninstall_version(HKLM, 3)", "notify_association_change"} +
          released,
      0},
+    // The numbers a user sees, spelled once as literals so that an edit of a constant fails here: 2 s
+    // for an application that is gone, up to 15 s for the executable probed every 200 ms, 800 ms before
+    // the package is checked, and three silent runs 1 s apart.
+    {"GoldenTimingsOfAGoneApplicationAndThreeFailedRuns",
+     with([](World& w) {
+         w.application = Application::gone;
+         w.installer_runs = {1, 1, 1};
+     }),
+     {"wait_for_application_exit(4242)", "pause_ms(2000)", "path_exists(C:\\App\\app.exe)",
+      "wait_for_file_unlock(C:\\App\\app.exe, 15 s, every 200 ms)", "pause_ms(800)", "take_update_lock",
+      "is_existing_regular_file(C:\\pkg\\setup.exe)", install_into_app, "pause_ms(1000)", install_into_app,
+      "pause_ms(1000)", install_into_app, "report_silent_install_failure(Some(\"安装程序退出码 1\"))",
+      "is_existing_regular_file(C:\\pkg\\setup.exe)", "open_with_shell(C:\\pkg\\setup.exe)", "release_update_lock"},
+     0},
 };
 
 class UpdateSequence : public testing::TestWithParam<SequenceCase> {};
