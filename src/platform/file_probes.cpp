@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "core/paths.h"
+#include "core/wait_rules.h"
 #include "platform/handles.h"
 #include "platform/path_forms.h"
 #include "platform/timing.h"
@@ -111,11 +112,11 @@ bool is_existing_regular_file(std::u16string_view path) {
     return facts && is_regular_file(*facts);
 }
 
-// The limit is tested before every probe. A failed open of any kind counts as still locked.
+// A failed open of any kind counts as still locked.
 void wait_for_file_unlock(std::u16string_view path, std::uint64_t limit_seconds, std::uint32_t probe_pause_ms) {
     const std::u16string os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
-    while ((monotonic_ms() - start) / 1000 < limit_seconds) {
+    while (unlock_probe_due(monotonic_ms() - start, limit_seconds)) {
         const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
         if (file.valid()) {
