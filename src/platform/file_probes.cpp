@@ -13,8 +13,6 @@ namespace vellomar {
 
 namespace {
 
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The core decides on file kinds with its own copies of these values.
 static_assert(attribute_directory == FILE_ATTRIBUTE_DIRECTORY && attribute_reparse_point == FILE_ATTRIBUTE_REPARSE_POINT);
 static_assert(reparse_tag_symlink == IO_REPARSE_TAG_SYMLINK && reparse_tag_mount_point == IO_REPARSE_TAG_MOUNT_POINT);
@@ -46,7 +44,7 @@ std::optional<FileFacts> facts_of(HANDLE file) {
 // Access 0 needs no rights on the object and meets no sharing conflict with ordinary opens;
 // backup semantics lets a directory be opened too.
 HandleProbe probe_through_handle(const std::u16string& path, DWORD extra_flags) {
-    const UniqueHandle file(CreateFileW(as_wcstr(path), 0, share_all, nullptr, OPEN_EXISTING,
+    const UniqueHandle file(CreateFileW(as_wcstr(path), 0, file_share_all, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
     if (!file.valid()) {
         HandleProbe failed;
@@ -117,7 +115,7 @@ void wait_for_file_unlock(std::u16string_view path, std::uint64_t limit_seconds,
     const std::u16string os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
     while (unlock_probe_due(monotonic_ms() - start, limit_seconds)) {
-        const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
+        const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, file_share_all, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
         if (file.valid()) {
             return;
