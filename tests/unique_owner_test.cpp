@@ -11,16 +11,12 @@ namespace {
 
 std::vector<std::intptr_t> closed;
 
-void record_close(void* handle) {
-    closed.push_back(reinterpret_cast<std::intptr_t>(handle));
-}
+void record_close(void* handle) { closed.push_back(reinterpret_cast<std::intptr_t>(handle)); }
 
 // 0 and -1 both mean "nothing owned", as for a kernel handle.
 using Owner = vellomar::UniqueOwner<void*, record_close, 0, -1>;
 
-void* handle(std::intptr_t value) {
-    return reinterpret_cast<void*>(value);
-}
+void* handle(std::intptr_t value) { return reinterpret_cast<void*>(value); }
 
 struct OwnerCase {
     const char* name;
