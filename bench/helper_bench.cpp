@@ -15,8 +15,8 @@
 
 #include "files.h"
 #include "helper_image.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 #include "update_timing.h"
 
 namespace {
