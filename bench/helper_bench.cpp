@@ -1,5 +1,5 @@
-// helper_bench: what the helper costs under Wine beyond the pauses its behaviour mandates and what
-// Wine itself charges. Not a test: bench/run builds it, runs it and prints its tables.
+// helper_bench: what the helper costs under Wine beyond the pauses the helper makes and what Wine
+// itself charges. Not a test: bench/run builds it, runs it and prints its tables.
 //   helper_bench [--runs N]
 // N rounds (default 5) of every measurement, floors included, after an untimed one; the tables give
 // the median and the maximum over the rounds. Installer and application are copies of child_probe,
@@ -15,8 +15,8 @@
 
 #include "files.h"
 #include "helper_image.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 #include "update_timing.h"
 
 namespace {
@@ -25,10 +25,14 @@ using support::epoch_ms;
 using support::in_quotes;
 using Samples = std::vector<double>;
 
-// The pauses the helper's behaviour mandates.
+// The pauses the helper makes.
 constexpr double dead_pid_pause_ms = vellomar::unopenable_process_pause_ms;
 constexpr double settling_pause_ms = vellomar::settling_pause_ms;
 constexpr double retry_pause_ms = vellomar::retry_pause_ms;
+constexpr int attempts = vellomar::silent_attempts;
+
+// A number of the helper's as a floor's label shows it.
+std::string text(std::uint64_t number) { return std::to_string(number); }
 
 const std::wstring& noop_path() {
     static const std::wstring path = support::own_directory() + L"bench_noop.exe";
@@ -307,10 +311,10 @@ void floor_row(const char* what, const Samples& values) {
     std::printf("| %s | %.1f | %.1f | %zu |\n", what, s.median, s.max, s.count);
 }
 
-void helper_row(const char* what, const char* floor_text, double floor_ms, const Samples& values) {
+void helper_row(const std::string& what, const std::string& floor_text, double floor_ms, const Samples& values) {
     const Stats s = stats(values);
-    std::printf("| %s | %s = %.0f | %.1f | %.1f | %.1f | %.1f | %zu |\n", what, floor_text, floor_ms, s.median, s.max,
-                s.median - floor_ms, s.max - floor_ms, s.count);
+    std::printf("| %s | %s = %.0f | %.1f | %.1f | %.1f | %.1f | %zu |\n", what.c_str(), floor_text.c_str(), floor_ms,
+                s.median, s.max, s.median - floor_ms, s.max - floor_ms, s.count);
 }
 
 struct Results {
@@ -399,16 +403,21 @@ int wmain(int argc, wchar_t** argv) {
     floor_row("B: bench_noop box (the helper's imports, one error box), start to its box", r.box);
 
     std::printf(
-        "\nThe helper over its floor: the mandated pauses plus the floors above (medians)\n\n"
+        "\nThe helper over its floor: the pauses it makes plus the floors above (medians)\n\n"
         "| measurement | floor | median | max | over the floor, median | max | runs |\n"
         "|---|---|---|---|---|---|---|\n");
-    helper_row("(a) dead pid, installer succeeds: start to end", "P + 2000 + 800 + I0",
+    const std::string waits = text(vellomar::unopenable_process_pause_ms) + " + " + text(vellomar::settling_pause_ms);
+    const std::string settling = text(vellomar::settling_pause_ms) + " + S";
+    helper_row("(a) dead pid, installer succeeds: start to end", "P + " + waits + " + I0",
                p + dead_pid_pause_ms + settling_pause_ms + i0, r.path_a);
-    helper_row("(b) three failures, then the shell: start to end", "P + 2000 + 800 + 3 × I1 + 2 × 1000",
-               p + dead_pid_pause_ms + settling_pause_ms + 3 * i1 + 2 * retry_pause_ms, r.path_b);
+    helper_row("(b) " + text(attempts) + " failures, then the shell: start to end",
+               "P + " + waits + " + " + text(attempts) + " × I1 + " + text(attempts - 1) + " × " +
+                   text(vellomar::retry_pause_ms),
+               p + dead_pid_pause_ms + settling_pause_ms + attempts * i1 + (attempts - 1) * retry_pause_ms, r.path_b);
     helper_row("(c) bad options: start to its box", "B", b, r.path_c);
-    helper_row("application exit to installer start", "800 + S", settling_pause_ms + s, r.to_exit);
-    helper_row("unlock to installer start (one probe every 200 ms)", "800 + S", settling_pause_ms + s, r.to_unlock);
+    helper_row("application exit to installer start", settling, settling_pause_ms + s, r.to_exit);
+    helper_row("unlock to installer start (one probe every " + text(vellomar::unlock_probe_pause_ms) + " ms)", settling,
+               settling_pause_ms + s, r.to_unlock);
 
     std::printf(
         "\nCPU while waiting (ms, Linux's scheduler statistics of the helper's process)\n\n"

@@ -16,8 +16,8 @@
 //   fact relaunch BY, fact box TEXT
 // where BY is "helper" when the helper started that process and EXIT is "none" while it runs.
 #include "files.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 #include "registry.h"
 
 // After <windows.h>, which the headers above bring in.

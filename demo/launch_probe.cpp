@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "probe_support.h"
+#include "program_runs.h"
 
 int wmain(int argc, wchar_t** argv) {
     support::RunOptions options;

@@ -1,5 +1,6 @@
 #include "update.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -68,12 +69,13 @@ FileArgument file_argument(const std::u16string& given) {
     return {given, fully_qualified_path(given)};
 }
 
-// The installer's /D= directory. Emptiness is judged on the text as given, so `\` and a bare
-// `--launch` stay invalid; a directory that is not fully qualified (`App`, `C:App`, `\Apps\App`) is
-// made absolute against the current directory, as the installer and the application are, since
-// the installer would otherwise decide what it means. Empty when invalid.
+// The installer's /D= directory. Emptiness is judged on the text as given (separators alone leave
+// nothing once the trailing ones go), so `\` and a bare `--launch` stay invalid; a directory that
+// is not fully qualified (`App`, `C:App`, `\Apps\App`) is made absolute against the current
+// directory, as the installer and the application are, since the installer would otherwise decide
+// what it means. Empty when invalid.
 std::u16string install_directory(const std::u16string& given) {
-    if (install_dir_argument(given).empty()) {
+    if (std::all_of(given.begin(), given.end(), is_separator)) {
         return {};
     }
     return install_dir_argument(fully_qualified_path(given));

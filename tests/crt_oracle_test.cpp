@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/handles.h"
 #include "files.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "platform/handles.h"
+#include "probes.h"
+#include "program_runs.h"
 
 namespace vellomar {
 namespace {

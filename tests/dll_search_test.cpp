@@ -6,8 +6,8 @@
 
 #include "files.h"
 #include "platform/handles.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 
 namespace {
 

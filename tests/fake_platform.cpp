@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "core/messages.h"
-#include "core/os_error_text.h"
+#include "core/system_message.h"
 #include "core/text.h"
 #include "platform/error_report.h"
 #include "platform/file_probes.h"

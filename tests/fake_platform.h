@@ -13,8 +13,9 @@
 namespace fake {
 
 // What wait_for_application_exit finds: the application still running is waited for; a process
-// that is gone, or the helper's own id, leaves nothing to wait for.
-enum class Application { running, gone, is_helper };
+// that is gone, or one that cannot be the application (the helper's own id, a reused id), leaves
+// nothing to wait for (see wait_rules.h).
+enum class Application { running, gone };
 
 struct World {
     std::vector<std::u16string> arguments;  // the helper's argv, its own name first

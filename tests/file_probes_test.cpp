@@ -9,11 +9,11 @@
 #include <optional>
 #include <string>
 
+#include "files.h"
 #include "platform/handles.h"
 #include "platform/win32.h"
-#include "files.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 
 namespace vellomar {
 namespace {

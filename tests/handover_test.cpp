@@ -12,7 +12,7 @@
 #include "files.h"
 #include "platform/handles.h"
 #include "platform/win32.h"
-#include "processes.h"
+#include "probes.h"
 
 extern "C" void handover_c_calls(const wchar_t* state_dir, unsigned long results[5]);
 

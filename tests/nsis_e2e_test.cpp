@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "files.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 #include "scratch_entry_test.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // The real helper under Wine: what a caller sees for bad or odd command lines.
 #include <gtest/gtest.h>
 
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 
 namespace {
 

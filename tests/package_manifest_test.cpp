@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include "basics.h"
 #include "files.h"
+#include "own_program.h"
+#include "text_forms.h"
 
 namespace {
 

@@ -74,6 +74,12 @@ TEST(Paths, VerbatimPrefixFollowsTheFormOfTheAbsolutePath) {
         {u"\\\\?\\UNC\\server\\share", u"\\\\?\\UNC\\server\\share"},
         {u"\\??\\C:\\Temp\\setup.exe", u"\\??\\C:\\Temp\\setup.exe"},
         {u"x", u"x"},
+        // Not drive-absolute, or too short to be: left as they are.
+        {u"C:", u"C:"},
+        {u"C:x", u"C:x"},
+        {uR"(\x)", uR"(\x)"},
+        {uR"(\)", uR"(\)"},
+        {uR"(\\.x\share)", uR"(\\?\UNC\.x\share)"},
     };
     for (const PrefixCase& c : cases) {
         EXPECT_EQ(with_verbatim_prefix(c.absolute), c.verbatim) << testing::PrintToString(c.absolute);
@@ -129,6 +135,31 @@ TEST(Paths, InstallDirArgumentLosesEveryTrailingSeparator) {
     for (const auto& [directory, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(directory));
         EXPECT_EQ(install_dir_argument(directory), expected);
+    }
+}
+
+// Views cut from a longer text, so that a read past the end finds a plausible next unit there.
+TEST(Paths, ShortInputsAreNotReadPastTheirEnd) {
+    const std::u16string_view drive = std::u16string_view(uR"(C:\x)").substr(0, 2);
+    const std::u16string_view root = std::u16string_view(uR"(\\srv)").substr(0, 1);
+    const std::u16string_view unc = std::u16string_view(uR"(\\?\UNC\srv)").substr(0, 7);
+    EXPECT_FALSE(is_fully_qualified(drive));
+    EXPECT_FALSE(is_fully_qualified(root));
+    EXPECT_EQ(with_verbatim_prefix(drive), u"C:");
+    EXPECT_EQ(with_verbatim_prefix(root), uR"(\)");
+    EXPECT_EQ(strip_verbatim_prefix(unc), u"UNC");
+    EXPECT_EQ(parent_path(drive), std::nullopt);
+    EXPECT_EQ(parent_path(root), std::nullopt);
+}
+
+TEST(Paths, JoinPutsOneSeparatorBetweenDirectoryAndName) {
+    const TextCase cases[] = {
+        {uR"(C:\App)", uR"(C:\App\x.exe)"},
+        {u"C:/App/", u"C:/App/x.exe"},
+        {u"", u"x.exe"},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(join_path(c.input, u"x.exe"), c.expected) << testing::PrintToString(c.input);
     }
 }
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "helper_image.h"
-#include "probe_support.h"
+#include "program_runs.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include "argument_lists.h"
 #include "core/text.h"
 #include "files.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 
 namespace vellomar {
 namespace {

@@ -186,6 +186,7 @@ TEST(HasBatchExtension, LastFourCharactersInAnyCase) {
         {u"RUN.CMD", true},   {u"run.Bat", true},  {u"C:\\x\\.bat", true}, {u"run.bat.exe", false},
         {u"runbat", false},   {u"bat", false},     {u"run.bas", false},    {u"run.cmd ", false},
         {u"run.bat\\", false}, {u"", false},            {u"SETUP.BAT", true}, {u".bat", true},
+        {u"runcmd", false},
     };
     for (const auto& [path, expected] : cases) {
         EXPECT_EQ(has_batch_extension(path), expected) << testing::PrintToString(path);

@@ -15,7 +15,7 @@ const std::u16string lone_low(1, char16_t{0xDC00});
 TEST(Text, UnpairedSurrogatesAreInvalidAndDisplayAsReplacementCharacter) {
     const std::vector<std::pair<std::u16string, std::u16string>> cases = {
         {u"", u""},
-        {u"C:\\安装\U0001F600", u"C:\\安装\U0001F600"},
+        {u"C:\\安装\U0001F600\U0010FFFF", u"C:\\安装\U0001F600\U0010FFFF"},
         {lone_high, u"\uFFFD"},
         {u"a" + lone_low + u"b", u"a\uFFFDb"},
         {lone_low + lone_high, u"\uFFFD\uFFFD"},
@@ -25,6 +25,10 @@ TEST(Text, UnpairedSurrogatesAreInvalidAndDisplayAsReplacementCharacter) {
         {u"a" + lone_low, u"a\uFFFD"},
         {lone_high + u"\uE000", u"\uFFFD\uE000"},
         {lone_high + lone_high, u"\uFFFD\uFFFD"},
+        // The edges of the surrogate ranges.
+        {u"a" + std::u16string(1, char16_t{0xDFFF}), u"a\uFFFD"},
+        {u"\uD7FF" + lone_low + lone_low, u"\uD7FF\uFFFD\uFFFD"},
+        {lone_high + std::u16string(1, char16_t{0xDBFF}), u"\uFFFD\uFFFD"},
     };
     for (const auto& [text, display] : cases) {
         SCOPED_TRACE(testing::PrintToString(text));

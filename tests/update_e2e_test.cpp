@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "files.h"
-#include "probe_support.h"
-#include "processes.h"
+#include "probes.h"
+#include "program_runs.h"
 #include "scratch_entry_test.h"
 #include "update_timing.h"
 

@@ -78,12 +78,9 @@ void PrintTo(const SequenceCase& row, std::ostream* out) { *out << row.name; }
 const SequenceCase sequence_cases[] = {
     {"RunningApplicationIsWaitedForThenInstalledStampedAndRelaunched", standard_world(),
      waited + locked + Trace{install_into_app} + stamped + relaunched + released, 0},
+    // The helper's own id or a reused one is told apart by the platform (wait_rules_test.cpp) and
+    // reported as an application that is gone.
     {"GoneApplicationCostsThePause", with([](World& w) { w.application = Application::gone; }),
-     Trace{"wait_for_application_exit(4242)", pause(vellomar::unopenable_process_pause_ms)} + unlock +
-         Trace{pause(vellomar::settling_pause_ms)} + locked + Trace{install_into_app} + stamped + relaunched + released,
-     0},
-    // The platform tells the helper's own id apart and reports it as nothing to wait for.
-    {"OwnIdCostsThePauseAsAGoneApplication", with([](World& w) { w.application = Application::is_helper; }),
      Trace{"wait_for_application_exit(4242)", pause(vellomar::unopenable_process_pause_ms)} + unlock +
          Trace{pause(vellomar::settling_pause_ms)} + locked + Trace{install_into_app} + stamped + relaunched + released,
      0},
@@ -171,6 +168,60 @@ const SequenceCase sequence_cases[] = {
          Trace{"run_and_wait(\"C:\\pkg\\setup.exe\" /S /UPDATE /D=C:\\work\\App)", "delete_package(C:\\pkg\\setup.exe)",
                "stamp_uninstall_version(HKCU, 3)", "stamp_uninstall_version(HKLM, 3)", "notify_association_change"} +
          released,
+     0},
+    // Relative paths are probed, run, deleted and relaunched in their absolute form; a /D= value
+    // with a space is one argument, unquoted.
+    {"RelativeInstallerAndLaunchAreUsedInTheirAbsoluteForm",
+     with([](World& w) {
+         w.arguments = {u"vellomar-update.exe", u"--pid",          u"4242",
+                        u"--installer",         u"setup.exe",      u"--launch",
+                        u"sub\\app.exe",        u"--install-dir",  u"C:\\Program Files\\App",
+                        u"--version",           u"2.3.0"};
+         w.files = {u"C:\\work\\setup.exe", u"C:\\work\\sub\\app.exe"};
+     }),
+     Trace{"wait_for_application_exit(4242)", "path_exists(C:\\work\\sub\\app.exe)",
+           "wait_for_file_unlock(C:\\work\\sub\\app.exe, " + std::to_string(vellomar::unlock_limit_seconds) +
+               " s, every " + std::to_string(vellomar::unlock_probe_pause_ms) + " ms)",
+           pause(vellomar::settling_pause_ms), "take_update_lock", "is_existing_regular_file(C:\\work\\setup.exe)",
+           "run_and_wait(\"C:\\work\\setup.exe\" /S /UPDATE /D=C:\\Program Files\\App)",
+           "delete_package(C:\\work\\setup.exe)"} +
+         Trace(stamped.begin() + 1, stamped.end()) +
+         Trace{"is_existing_regular_file(C:\\work\\sub\\app.exe)",
+               "start_and_release(\"C:\\work\\sub\\app.exe\" in C:\\work\\sub flags 0x208)"} +
+         released,
+     0},
+    // Messages show a relative path as the application passed it.
+    {"MissingRelativeLaunchIsReportedAsGiven",
+     with([](World& w) {
+         w.arguments = {u"vellomar-update.exe", u"--pid", u"4242", u"--installer", installer, u"--launch",
+                        u"sub\\app.exe"};
+         w.files = {installer};
+     }),
+     Trace{"wait_for_application_exit(4242)", "path_exists(C:\\work\\sub\\app.exe)",
+           pause(vellomar::settling_pause_ms)} +
+         locked +
+         Trace{"run_and_wait(\"C:\\pkg\\setup.exe\" /S /UPDATE /D=C:\\work\\sub)", "delete_package(C:\\pkg\\setup.exe)",
+               "is_existing_regular_file(C:\\work\\sub\\app.exe)", "release_update_lock",
+               "show_error(未找到程序: sub\\app.exe)", "exit_process(1)"},
+     1},
+    {"MissingRelativeInstallerIsReportedAsGiven",
+     with_arguments({u"vellomar-update.exe", u"--pid", u"4242", u"--installer", u"dl\\setup.exe"}),
+     {"wait_for_application_exit(4242)", pause(vellomar::settling_pause_ms),
+      "is_existing_regular_file(C:\\work\\dl\\setup.exe)", "show_error(安装包不存在: dl\\setup.exe)", "exit_process(1)"},
+     1},
+    // The numbers a user sees, spelled once as literals so that an edit of a constant fails here: 2 s
+    // for an application that is gone, up to 15 s for the executable probed every 200 ms, 800 ms before
+    // the package is checked, and three silent runs 1 s apart.
+    {"GoldenTimingsOfAGoneApplicationAndThreeFailedRuns",
+     with([](World& w) {
+         w.application = Application::gone;
+         w.installer_runs = {1, 1, 1};
+     }),
+     {"wait_for_application_exit(4242)", "pause_ms(2000)", "path_exists(C:\\App\\app.exe)",
+      "wait_for_file_unlock(C:\\App\\app.exe, 15 s, every 200 ms)", "pause_ms(800)", "take_update_lock",
+      "is_existing_regular_file(C:\\pkg\\setup.exe)", install_into_app, "pause_ms(1000)", install_into_app,
+      "pause_ms(1000)", install_into_app, "report_silent_install_failure(Some(\"安装程序退出码 1\"))",
+      "is_existing_regular_file(C:\\pkg\\setup.exe)", "open_with_shell(C:\\pkg\\setup.exe)", "release_update_lock"},
      0},
 };
 

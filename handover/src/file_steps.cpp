@@ -10,8 +10,6 @@ namespace vellomar {
 
 namespace {
 
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The file a copy in use (an earlier helper still running from it) fails with.
 bool is_in_use_error(std::uint32_t error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED || error == ERROR_USER_MAPPED_FILE;
@@ -90,7 +88,7 @@ bool delete_if_unused(std::u16string_view path) {
 }
 
 FileStamp file_stamp(std::u16string_view path) {
-    const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(path)), 0, share_all, nullptr, OPEN_EXISTING,
+    const UniqueHandle file(CreateFileW(as_wcstr(file_system_path(path)), 0, file_share_all, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!file.valid() || !GetFileInformationByHandle(file.get(), &information)) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "core/paths.h"
+#include "core/wait_rules.h"
 #include "platform/handles.h"
 #include "platform/path_forms.h"
 #include "platform/timing.h"
@@ -11,8 +12,6 @@
 namespace vellomar {
 
 namespace {
-
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The core decides on file kinds with its own copies of these values.
 static_assert(attribute_directory == FILE_ATTRIBUTE_DIRECTORY && attribute_reparse_point == FILE_ATTRIBUTE_REPARSE_POINT);
@@ -45,7 +44,7 @@ std::optional<FileFacts> facts_of(HANDLE file) {
 // Access 0 needs no rights on the object and meets no sharing conflict with ordinary opens;
 // backup semantics lets a directory be opened too.
 HandleProbe probe_through_handle(const std::u16string& path, DWORD extra_flags) {
-    const UniqueHandle file(CreateFileW(as_wcstr(path), 0, share_all, nullptr, OPEN_EXISTING,
+    const UniqueHandle file(CreateFileW(as_wcstr(path), 0, file_share_all, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | extra_flags, nullptr));
     if (!file.valid()) {
         HandleProbe failed;
@@ -111,12 +110,12 @@ bool is_existing_regular_file(std::u16string_view path) {
     return facts && is_regular_file(*facts);
 }
 
-// The limit is tested before every probe. A failed open of any kind counts as still locked.
+// A failed open of any kind counts as still locked.
 void wait_for_file_unlock(std::u16string_view path, std::uint64_t limit_seconds, std::uint32_t probe_pause_ms) {
     const std::u16string os_path = file_system_path(path);
     const std::uint64_t start = monotonic_ms();
-    while ((monotonic_ms() - start) / 1000 < limit_seconds) {
-        const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, share_all, nullptr,
+    while (unlock_probe_due(monotonic_ms() - start, limit_seconds)) {
+        const UniqueHandle file(CreateFileW(as_wcstr(os_path), GENERIC_READ | GENERIC_WRITE, file_share_all, nullptr,
                                             OPEN_EXISTING, 0, nullptr));
         if (file.valid()) {
             return;

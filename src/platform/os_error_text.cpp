@@ -1,6 +1,6 @@
 #include "platform/os_error_text.h"
 
-#include "core/os_error_text.h"
+#include "core/system_message.h"
 #include "platform/win32.h"
 
 namespace vellomar {

@@ -1,6 +1,6 @@
 #pragma once
 // The text of an OS error as the helper's messages carry it (FormatMessageW); the pieces that need
-// no system call are in core/os_error_text.h. Standard types only.
+// no system call are in core/system_message.h. Standard types only.
 #include <cstdint>
 #include <string>
 

@@ -11,8 +11,6 @@ namespace vellomar {
 
 namespace {
 
-constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Missing from older SDK headers (they gate FileDispositionInfoEx behind Windows 10 1809).
 constexpr auto file_disposition_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
 // FILE_DISPOSITION_FLAG_DELETE | _POSIX_SEMANTICS | _IGNORE_READONLY_ATTRIBUTE: the name goes at
@@ -42,7 +40,7 @@ std::optional<DWORD> clear_read_only(HANDLE file) {
 // For systems without the extended disposition (Windows before 10 1809, FAT volumes, Wine): clear
 // the read-only attribute, then mark the file for deletion when its last handle closes.
 void delete_by_handle_classic(const std::u16string& path) {
-    const UniqueHandle file(CreateFileW(as_wcstr(path), DELETE | FILE_WRITE_ATTRIBUTES, share_all, nullptr,
+    const UniqueHandle file(CreateFileW(as_wcstr(path), DELETE | FILE_WRITE_ATTRIBUTES, file_share_all, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         return;
@@ -63,8 +61,8 @@ void delete_by_handle_classic(const std::u16string& path) {
 // The open asks for DELETE alone, the least an ACL must grant for this; only the classic way, which
 // has to clear the read-only attribute, needs FILE_WRITE_ATTRIBUTES as well and opens anew.
 [[nodiscard]] DWORD delete_by_handle_posix(const std::u16string& path) {
-    const UniqueHandle file(
-        CreateFileW(as_wcstr(path), DELETE, share_all, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const UniqueHandle file(CreateFileW(as_wcstr(path), DELETE, file_share_all, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         return GetLastError();
     }

@@ -1,5 +1,6 @@
 #include "platform/process_wait.h"
 
+#include "core/wait_rules.h"
 #include "platform/handles.h"
 #include "platform/win32.h"
 
@@ -16,8 +17,8 @@ std::uint64_t creation_time(HANDLE process) {
 }
 
 // The application may have exited before the helper got here and its id may already belong to
-// another process; one created after the helper itself cannot be the application that started it,
-// so it is treated like a process that cannot be opened.
+// another process (or to the helper); one that cannot be the application is treated like a process
+// that cannot be opened.
 UniqueHandle open_application_process(std::uint32_t pid) {
     UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     if (!process.valid()) {
@@ -25,11 +26,11 @@ UniqueHandle open_application_process(std::uint32_t pid) {
             return {};
         }
         // A process we may only wait on cannot be checked; waiting is still the right default.
-        return UniqueHandle(OpenProcess(SYNCHRONIZE, FALSE, pid));
+        process.reset(OpenProcess(SYNCHRONIZE, FALSE, pid));
     }
-    const std::uint64_t target_created = creation_time(process.get());
-    const std::uint64_t self_created = creation_time(GetCurrentProcess());
-    if (target_created != 0 && self_created != 0 && target_created > self_created) {
+    const ProcessStart target{pid, process.valid() ? creation_time(process.get()) : 0};
+    const ProcessStart helper{GetCurrentProcessId(), creation_time(GetCurrentProcess())};
+    if (!may_be_application(target, helper)) {
         return {};
     }
     return process;
@@ -38,10 +39,6 @@ UniqueHandle open_application_process(std::uint32_t pid) {
 }  // namespace
 
 bool wait_for_application_exit(std::uint32_t pid) {
-    // The helper is not the application that started it, and waiting on itself would never end.
-    if (pid == GetCurrentProcessId()) {
-        return false;
-    }
     const UniqueHandle process = open_application_process(pid);
     if (!process.valid()) {
         return false;

@@ -29,16 +29,23 @@ public:
         return value != empty && ((value != also_invalid) && ...);
     }
     Handle get() const { return handle_; }
-    // Gives the handle up unclosed, to a new owner.
-    Handle release() { return std::exchange(handle_, none()); }
+    // Gives the handle up unclosed, to a new owner; dropping the result would leak it.
+    [[nodiscard]] Handle release() { return std::exchange(handle_, none()); }
+    // Taking the handle already held must not close it under the owner.
     void reset(Handle handle = none()) {
+        if (handle == handle_) {
+            return;
+        }
         if (valid()) {
             close(handle_);
         }
         handle_ = handle;
     }
-    // For an out parameter (RegOpenKeyExW's); only on an empty owner.
-    Handle* receive() { return &handle_; }
+    // For an out parameter (RegOpenKeyExW's): what was held is closed first, as it would be overwritten.
+    Handle* receive() {
+        reset();
+        return &handle_;
+    }
 
 private:
     static Handle none() { return reinterpret_cast<Handle>(empty); }

@@ -18,6 +18,10 @@ static_assert(sizeof(wchar_t) == sizeof(char16_t), "Win32 wide strings must be U
 
 namespace vellomar {
 
+// The helper's own opens never stand in the way of anyone else's, the application's and the
+// installer's included.
+inline constexpr DWORD file_share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 // The bridge between the program's UTF-16 strings and Win32's wide strings: the same code units,
 // so a pointer is reinterpreted rather than the text copied. The caller has already rejected
 // embedded NULs where they matter.

@@ -19,8 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "basics.h"
+#include "clock.h"
 #include "files.h"
+#include "own_program.h"
+#include "text_forms.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "core/os_error_text.h"
+#include "core/system_message.h"
 
 #include "core/text.h"
 

@@ -1,4 +1,4 @@
-#include "probe_support.h"
+#include "program_runs.h"
 
 #include <set>
 

@@ -2,8 +2,9 @@
 
 #include <atomic>
 
-#include "basics.h"
+#include "own_program.h"
 #include "platform/handles.h"
+#include "text_forms.h"
 
 namespace support {
 

@@ -14,8 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "basics.h"
 #include "files.h"
+#include "own_program.h"
+#include "text_forms.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "processes.h"
+#include "probes.h"
 
 #include <cstdlib>
 

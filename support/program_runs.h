@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "basics.h"
+#include "clock.h"
+#include "own_program.h"
 #include "platform/handles.h"
+#include "text_forms.h"
 
 namespace support {
 
