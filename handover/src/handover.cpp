@@ -317,10 +317,10 @@ unsigned long vellomar_start_update(const VellomarUpdateRequest* request, unsign
 }
 
 unsigned long vellomar_cancel_update(unsigned long helper_pid, const wchar_t* state_dir) {
-    if (const std::uint32_t error = check_path(state_dir, Presence::required)) {
-        return error;
-    }
     try {
+        if (const std::uint32_t error = check_path(state_dir, Presence::required)) {
+            return error;
+        }
         return cancel_update(static_cast<std::uint32_t>(helper_pid), from_c(state_dir));
     } catch (...) {
         return ERROR_NOT_ENOUGH_MEMORY;
