@@ -1,11 +1,10 @@
 #include "platform/process_launcher.h"
 
-#include "platform/child_process.h"
-
 #include <vector>
 
 #include "core/paths.h"
 #include "core/quoting.h"
+#include "platform/child_process.h"
 #include "platform/handles.h"
 #include "platform/os_error_text.h"
 #include "platform/path_forms.h"
