@@ -8,6 +8,9 @@
 #   sample's installers write, and ScratchEntryTest claims only where it does not exist yet.
 # - update_lock: the session's named mutex, which every helper run with an installation directory
 #   takes; another test's helper would hold it and shift every timed step.
+# - screen: the one Xvfb display. The helper's error boxes all open in its middle, and a box is
+#   checked for its error icon by the screen's pixels, which a box of another test, opened over it,
+#   would hide.
 # The real installer runs alone: it writes both, and its box watch reads and dismisses every
 # process's boxes with the helper's caption, another test's box among them.
 # Wine's per-program settings are not shared: the planted-DLL tests name theirs after their own
@@ -50,6 +53,9 @@ if(NOT vellomar_state_check)
   endforeach()
 endif()
 vellomar_shared_state(platform_tests UninstallEntry RESOURCE_LOCK uninstall_entry)
-vellomar_shared_state(e2e_tests Update RESOURCE_LOCK "uninstall_entry;update_lock")
-vellomar_shared_state(e2e_tests RealHelper/UpdateTable RESOURCE_LOCK "uninstall_entry;update_lock")
+vellomar_shared_state(e2e_tests Update RESOURCE_LOCK "uninstall_entry;update_lock;screen")
+vellomar_shared_state(e2e_tests RealHelper/UpdateTable RESOURCE_LOCK "uninstall_entry;update_lock;screen")
+vellomar_shared_state(e2e_tests RealHelper RESOURCE_LOCK screen)
+vellomar_shared_state(e2e_tests RealHelper/BadOptions RESOURCE_LOCK screen)
+vellomar_shared_state(e2e_tests DllSearch RESOURCE_LOCK screen)
 vellomar_shared_state(e2e_tests RealInstaller RUN_SERIAL TRUE)
